@@ -1,0 +1,100 @@
+// C_Initialize and C_Finalize: the initialisation counter, the choice of
+// the library lock, the trace file and the PC/SC context.
+#include "api/entry_frame.h"
+#include "api/library_lock.h"
+#include "api/module_state.h"
+#include "platform/platform.h"
+#include "reader/reader_context.h"
+#include "slot/slot_table.h"
+#include "trace/trace.h"
+
+namespace zorad::api {
+namespace {
+
+constexpr uint32_t kFinalizeWaitStepMs = 50;
+constexpr uint32_t kFinalizeWaitSteps = 60;  // 3000 ms in all
+
+// Steps 6 to 8 of C_Initialize: under the lock, count the call or, for the
+// first one, establish the reader context.
+CK_RV CountInitialization(ModuleState& state) {
+  const CK_RV locked = LockMutex();
+  if (locked != CKR_OK) return locked;
+  CK_RV rv = CKR_OK;
+  if (state.initCounter != 0) {
+    ++state.initCounter;
+  } else if (reader::OpenReaderContext() != SCARD_S_SUCCESS) {
+    rv = CKR_FUNCTION_FAILED;
+  } else {
+    state.finalizing.store(0);
+    state.initCounter = 1;
+    state.everInitialized = true;
+  }
+  state.waitCounter.store(0);
+  UnlockMutex();
+  return rv;
+}
+
+CK_RV Initialize(CK_VOID_PTR initArgs) {
+  trace::Configure();
+  EntryFrame frame(EntryPoint::kInitialize);
+  ModuleState& state = State();
+  CK_RV rv = CKR_OK;
+  if (state.initCounter == 0) {
+    rv = ChooseLockAndCreateMutex(static_cast<const CK_C_INITIALIZE_ARGS*>(initArgs));
+    if (trace::AnyEnabled()) trace::OpenFile();
+  }
+  ZORAD_TRACE(trace::kSteps, "Initialize, init_counter=%d\n",
+              static_cast<int>(state.initCounter));
+  if (rv == CKR_OK) rv = CountInitialization(state);
+  ZORAD_TRACE(trace::kSteps, "Initialize: %x\n", static_cast<unsigned>(rv));
+  return frame.Return(rv);
+}
+
+// Gives a slot-event waiter in another thread up to 3000 ms to leave.
+void StopWaiters(ModuleState& state) {
+  state.finalizing.store(1);
+  reader::CancelReaderContext();
+  for (uint32_t step = 0; step < kFinalizeWaitSteps && state.waitCounter.load() != 0;
+       ++step) {
+    platform::SleepMs(kFinalizeWaitStepMs);
+  }
+}
+
+CK_RV ReleaseModule(ModuleState& state) {
+  StopWaiters(state);
+  CK_RV rv = Guarded([] { return slot::ReleaseAllSlots(); });
+  reader::CloseReaderContext();
+  const CK_RV destroyed = DestroyLibraryMutex();
+  if (rv == CKR_OK) rv = destroyed;
+  return rv;
+}
+
+CK_RV Finalize(CK_VOID_PTR reserved) {
+  EntryFrame frame(EntryPoint::kFinalize);
+  if (trace::Enabled(trace::kEntryExit)) trace::FlushFile();
+  if (reserved != nullptr) return frame.Return(CKR_ARGUMENTS_BAD);
+  ModuleState& state = State();
+  ZORAD_TRACE(trace::kSteps, "Finalize, init_counter=%d\n",
+              static_cast<int>(state.initCounter));
+  if (state.initCounter == 0) return frame.Return(CKR_CRYPTOKI_NOT_INITIALIZED);
+  CK_RV rv = CKR_OK;
+  if (--state.initCounter == 0) rv = ReleaseModule(state);
+  ZORAD_TRACE(trace::kSteps, "Finalize: %x\n", static_cast<unsigned>(rv));
+  trace::CloseFile();  // the exit line is lost with the file
+  return frame.Return(rv);
+}
+
+}  // namespace
+}  // namespace zorad::api
+
+extern "C" {
+
+CK_RV C_Initialize(CK_VOID_PTR pInitArgs) {
+  return zorad::api::Guarded([&] { return zorad::api::Initialize(pInitArgs); });
+}
+
+CK_RV C_Finalize(CK_VOID_PTR pReserved) {
+  return zorad::api::Guarded([&] { return zorad::api::Finalize(pReserved); });
+}
+
+}  // extern "C"

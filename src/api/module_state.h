@@ -1,0 +1,24 @@
+// Module-wide state of the initialisation life cycle.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace zorad::api {
+
+struct ModuleState {
+  // Successful C_Initialize calls not yet matched by C_Finalize.
+  uint32_t initCounter = 0;
+  // Set by the C_Finalize that brings initCounter to 0; the slot-event wait
+  // polls it from another thread.
+  std::atomic<uint8_t> finalizing{0};
+  // Threads inside the slot-event wait; C_Finalize reads it without the lock.
+  std::atomic<int32_t> waitCounter{0};
+  // True once a C_Initialize has run: before that the locking entry points
+  // answer CKR_CRYPTOKI_NOT_INITIALIZED.
+  bool everInitialized = false;
+};
+
+ModuleState& State();
+
+}  // namespace zorad::api

@@ -1,0 +1,25 @@
+// Text fields of the PKCS#11 information structures: blank-padded, with no
+// terminator inside the field.
+#pragma once
+
+#include <cstddef>
+#include <algorithm>
+#include <cstring>
+
+namespace zorad::card {
+
+// Sets the field to blanks, then copies the text without its terminator,
+// cut at the field width.
+inline void CopyBlankPadded(unsigned char* field, size_t width, const char* text) {
+  std::memset(field, ' ', width);
+  if (text == nullptr) return;
+  const size_t length = std::min(std::strlen(text), width);
+  std::memcpy(field, text, length);
+}
+
+template <size_t N>
+void CopyBlankPadded(unsigned char (&field)[N], const char* text) {
+  CopyBlankPadded(field, N, text);
+}
+
+}  // namespace zorad::card

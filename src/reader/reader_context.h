@@ -1,0 +1,21 @@
+// The process-wide PC/SC context.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/pcsc.h"
+
+namespace zorad::reader {
+
+// The context handle; 0 when there is none.
+SCARDCONTEXT ReaderContext();
+
+// Establishes the context with user scope. Returns the PC/SC result.
+LONG OpenReaderContext();
+// Releases the context (if any) and sets it to 0.
+void CloseReaderContext();
+// Cancels outstanding blocking calls on the context (wakes a slot-event
+// waiter). Safe to call without the library lock.
+void CancelReaderContext();
+
+}  // namespace zorad::reader

@@ -1,0 +1,78 @@
+// Diagnostic trace: a mask of categories, a trace file in the temporary
+// directory, the line writer and the hex dump.
+//
+// Tracing is off unless configured. A category is enabled only when the mask
+// and its check word agree (check == ~mask) and the category's bit is set,
+// so a disabled category costs one comparison and one bit test. Callers use
+// ZORAD_TRACE so that arguments are not even evaluated when it is off.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zorad::trace {
+
+// Categories (bits of the trace mask).
+enum Category : uint32_t {
+  kEntryExit = 0x01,  // entry and exit line of every implemented C_* function
+  kOperations = 0x02, // reader, slot, token and store operations
+  kSteps = 0x04,      // lock steps, inner steps, PC/SC error codes
+  kDetail = 0x08,     // attribute bytes, offsets
+};
+
+struct Mask {
+  uint32_t value;
+  uint32_t check;
+};
+
+// Mask words; written only by Configure() (inside C_Initialize).
+extern Mask g_mask;
+
+inline bool Enabled(uint32_t category) {
+  const Mask m = g_mask;
+  return m.value == ~m.check && (m.value & category) != 0;
+}
+
+// APDU trace level 0..3: (mask >> 4) & 3 when the mask is valid.
+inline unsigned ApduLevel() {
+  const Mask m = g_mask;
+  return m.value == ~m.check ? (m.value >> 4) & 3u : 0u;
+}
+
+// Reads the trace configuration; a missing or malformed setting leaves the
+// mask as it was.
+void Configure();
+// Sets the mask directly (tests and tools).
+void SetMask(uint32_t mask);
+// True when the mask is valid and has any bit set.
+bool AnyEnabled();
+
+// Opens a new trace file unless one is open; announces it to the debugger.
+void OpenFile();
+void FlushFile();
+void CloseFile();
+bool FileOpen();
+
+// Writes one line: "<tick> [<thread>] " and the formatted message. Only
+// tests whether the file is open; callers test the category.
+void DebugPrintf(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// Hex dump in lines of 16 bytes: "<prefix><hex 48>   <text 16>". The last
+// partial line carries no prefix. Masked dumps write nothing.
+void DebugDump(const char* prefix, const uint8_t* data, size_t length, bool masked);
+
+// Size of the line buffer; longer lines are truncated.
+inline constexpr size_t kLineBufferSize = 16384;
+
+}  // namespace zorad::trace
+
+#define ZORAD_TRACE(category, ...)                              \
+  do {                                                          \
+    if (::zorad::trace::Enabled(category)) {                    \
+      ::zorad::trace::DebugPrintf(__VA_ARGS__);                 \
+    }                                                           \
+  } while (0)
