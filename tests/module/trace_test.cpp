@@ -181,7 +181,7 @@ TEST_F(TraceTest, DumpLayout) {
   EXPECT_EQ(
       "pfx: 41 7F 80 1F 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50    A\x7F..EFGHIJKLMNOP",
       Message(lines[0]));
-  EXPECT_EQ("51 52 53 54" + std::string(36, ' ') + "   QRST", Message(lines[1]));
+  EXPECT_EQ("51 52 53 54 " + std::string(36, ' ') + "   QRST", Message(lines[1]));
 }
 
 TEST_F(TraceTest, OverlongLineIsTruncatedAtTheBuffer) {
@@ -189,14 +189,14 @@ TEST_F(TraceTest, OverlongLineIsTruncatedAtTheBuffer) {
   trace::OpenFile();
   const std::string longText(trace::kLineBufferSize * 2, 'x');
   trace::DebugPrintf("%s\n", longText.c_str());
-  trace::DebugPrintf("next\n");
+  trace::DebugPrintf("following\n");
   trace::CloseFile();
   const auto lines = TraceLines();
   // The truncated record fills the buffer but its terminator and lost its
   // newline; the next record follows it whole.
   ASSERT_EQ(1u, lines.size());
-  EXPECT_EQ(trace::kLineBufferSize - 1, lines[0].rfind('x') + 1);
-  EXPECT_EQ("next", Message(lines[0].substr(trace::kLineBufferSize - 1)));
+  EXPECT_EQ(trace::kLineBufferSize - 1, lines[0].rfind("xx") + 2);
+  EXPECT_EQ("following", Message(lines[0].substr(trace::kLineBufferSize - 1)));
 }
 
 }  // namespace
