@@ -1,0 +1,66 @@
+// The module's picture of one card of the family: its identity, read from
+// the token information file, and the cache of its objects.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "platform/cryptoki.h"
+#include "store/object_cache.h"
+
+namespace zorad::card {
+
+inline constexpr size_t kTokenInfoFileSize = 72;
+inline constexpr size_t kLabelSize = 32;
+
+// Where an area's blocks and allocation table lie in its file.
+struct AreaDescriptor {
+  uint32_t capacity = 0;  // object space in bytes; the table starts at capacity + 128
+  uint16_t reserved = 0;
+  uint16_t blockCount = 0;
+  uint16_t blockSize = 0;
+};
+
+// The token information file, decoded (host order). All zero for a blank
+// card or a file that failed validation.
+struct TokenInfoFile {
+  uint32_t infoCrc = 0;
+  uint8_t formatMajor = 0;
+  uint8_t formatMinor = 0;
+  std::array<uint8_t, 32> manufacturer{};
+  uint16_t writeChunk = 0;  // 0 on the card means 255
+  uint8_t pinTryThreshold = 0;
+  uint8_t minPinLen = 0;
+  uint8_t maxPinLen = 0;
+  AreaDescriptor publicArea;
+  AreaDescriptor privateArea;
+  uint8_t gostParamSet = 0;
+  uint8_t privateKeyRefFirst = 0;
+  uint8_t privateKeyRefLast = 0;
+  uint8_t publicKeyRefFirst = 0;
+  uint8_t publicKeyRefLast = 0;
+};
+
+struct Token {
+  // Identity.
+  std::array<uint8_t, kTokenInfoFileSize> infoFile{};  // the file as read from the card
+  TokenInfoFile info;
+  std::array<uint8_t, kLabelSize> label{};
+  std::array<uint8_t, 16> model{};
+  std::array<uint8_t, 16> serialNumber{};
+  CK_FLAGS tokenFlags = 0;
+  uint32_t freePublicMemory = 0;
+  uint32_t freePrivateMemory = 0;
+  bool infoRead = false;
+
+  // Object cache: areas, allocation table, object maps.
+  store::ObjectCache objects;
+
+  Token() {
+    label.fill(' ');
+    model.fill(' ');
+    serialNumber.fill(' ');
+  }
+};
+
+}  // namespace zorad::card
