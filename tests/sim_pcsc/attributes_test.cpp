@@ -9,7 +9,7 @@
 namespace zorad::sim::pcsc::testing {
 namespace {
 
-using AttributeTest = PcscTest;
+using PcscAttributeTest = PcscTest;
 
 std::vector<BYTE> ReadAttribute(SCARDHANDLE handle, DWORD attribute, LONG* rv) {
   DWORD length = 0;
@@ -28,7 +28,7 @@ struct AttributeCase {
   LONG expected;
 };
 
-TEST_F(AttributeTest, EachAttributeAnswersAsTheReaderIsSetUp) {
+TEST_F(PcscAttributeTest, EachAttributeAnswersAsTheReaderIsSetUp) {
   const AttributeCase cases[] = {
       {"atr", SCARD_ATTR_ATR_STRING, AttributeAnswer::kServed, SCARD_S_SUCCESS},
       {"atr/vpcd", SCARD_ATTR_ATR_STRING, AttributeAnswer::kUnsupportedFeature,
@@ -66,7 +66,7 @@ TEST_F(AttributeTest, EachAttributeAnswersAsTheReaderIsSetUp) {
   }
 }
 
-TEST_F(AttributeTest, BufferTooSmallReportsTheSizeNeeded) {
+TEST_F(PcscAttributeTest, BufferTooSmallReportsTheSizeNeeded) {
   ReaderWithCard("Alpha");
   const SCARDHANDLE handle = Connect("Alpha");
   BYTE buffer[4] = {};
@@ -80,7 +80,7 @@ TEST_F(AttributeTest, BufferTooSmallReportsTheSizeNeeded) {
                SCardGetAttrib(handle, SCARD_ATTR_CHANNEL_ID, buffer, &length));
 }
 
-TEST_F(AttributeTest, VendorNameWithoutSizeQueryStillReadsIntoABuffer) {
+TEST_F(PcscAttributeTest, VendorNameWithoutSizeQueryStillReadsIntoABuffer) {
   ReaderOptions options;
   options.vendorSizeQueryResult = SCARD_E_INSUFFICIENT_BUFFER;
   options.vendorNameWithNul = false;
@@ -100,7 +100,7 @@ TEST_F(AttributeTest, VendorNameWithoutSizeQueryStillReadsIntoABuffer) {
                SCardGetAttrib(direct, SCARD_ATTR_ATR_STRING, buffer, &length));
 }
 
-TEST_F(AttributeTest, StatusReportsReaderStateProtocolAndAtr) {
+TEST_F(PcscAttributeTest, StatusReportsReaderStateProtocolAndAtr) {
   ReaderWithCard("Alpha");
   const SCARDHANDLE handle = Connect("Alpha");
   DWORD nameLength = 0;

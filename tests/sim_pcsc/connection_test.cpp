@@ -4,7 +4,7 @@
 namespace zorad::sim::pcsc::testing {
 namespace {
 
-using ConnectionTest = PcscTest;
+using PcscConnectionTest = PcscTest;
 
 struct ProtocolCase {
   ReaderProtocol readerProtocol;
@@ -13,7 +13,7 @@ struct ProtocolCase {
   DWORD active;
 };
 
-TEST_F(ConnectionTest, SharedConnectNegotiatesTheReadersProtocol) {
+TEST_F(PcscConnectionTest, SharedConnectNegotiatesTheReadersProtocol) {
   const ProtocolCase cases[] = {
       {ReaderProtocol::kT0, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, SCARD_S_SUCCESS,
        SCARD_PROTOCOL_T0},
@@ -37,7 +37,7 @@ TEST_F(ConnectionTest, SharedConnectNegotiatesTheReadersProtocol) {
   }
 }
 
-TEST_F(ConnectionTest, ConnectRefusals) {
+TEST_F(PcscConnectionTest, ConnectRefusals) {
   ASSERT_TRUE(AddReader("Empty"));
   SCARDHANDLE handle = 0;
   DWORD active = 0;
@@ -61,7 +61,7 @@ TEST_F(ConnectionTest, ConnectRefusals) {
   EXPECT_SCARD(SCARD_E_INVALID_HANDLE, SCardDisconnect(direct, SCARD_LEAVE_CARD));
 }
 
-TEST_F(ConnectionTest, ExclusiveConnectionKeepsOthersOut) {
+TEST_F(PcscConnectionTest, ExclusiveConnectionKeepsOthersOut) {
   ReaderWithCard("Alpha");
   SCARDHANDLE exclusive = 0;
   SCARDHANDLE shared = 0;
@@ -81,7 +81,7 @@ struct DispositionCase {
   int powerOnsAfterReconnect;
 };
 
-TEST_F(ConnectionTest, DisconnectDispositionsReachTheCard) {
+TEST_F(PcscConnectionTest, DisconnectDispositionsReachTheCard) {
   const DispositionCase cases[] = {
       {SCARD_LEAVE_CARD, 0, 0, 1},
       {SCARD_RESET_CARD, 1, 0, 1},
@@ -100,7 +100,7 @@ TEST_F(ConnectionTest, DisconnectDispositionsReachTheCard) {
   }
 }
 
-TEST_F(ConnectionTest, ResetByAnotherApplicationUntilReconnect) {
+TEST_F(PcscConnectionTest, ResetByAnotherApplicationUntilReconnect) {
   auto card = ReaderWithCard("Alpha");
   const SCARDHANDLE handle = Connect("Alpha");
   ASSERT_TRUE(ResetByOtherApplication("Alpha"));
@@ -127,7 +127,7 @@ TEST_F(ConnectionTest, ResetByAnotherApplicationUntilReconnect) {
   EXPECT_EQ(2, card->resets);
 }
 
-TEST_F(ConnectionTest, OneHandlesResetMakesTheOthersReconnect) {
+TEST_F(PcscConnectionTest, OneHandlesResetMakesTheOthersReconnect) {
   auto card = ReaderWithCard("Alpha");
   const SCARDHANDLE first = Connect("Alpha");
   const SCARDHANDLE second = Connect("Alpha");
@@ -141,7 +141,7 @@ TEST_F(ConnectionTest, OneHandlesResetMakesTheOthersReconnect) {
   EXPECT_EQ(2, card->powerOns);
 }
 
-TEST_F(ConnectionTest, TransactionsNestPerHandleAndExcludeOtherHandles) {
+TEST_F(PcscConnectionTest, TransactionsNestPerHandleAndExcludeOtherHandles) {
   ReaderWithCard("Alpha");
   const SCARDHANDLE first = Connect("Alpha");
   const SCARDHANDLE second = Connect("Alpha");
@@ -157,7 +157,7 @@ TEST_F(ConnectionTest, TransactionsNestPerHandleAndExcludeOtherHandles) {
   EXPECT_SCARD(SCARD_E_INVALID_HANDLE, SCardBeginTransaction(0));
 }
 
-TEST_F(ConnectionTest, TransactionLeftOpenIsCountedAsLeaked) {
+TEST_F(PcscConnectionTest, TransactionLeftOpenIsCountedAsLeaked) {
   ReaderWithCard("Alpha");
   const SCARDHANDLE handle = Connect("Alpha");
   ASSERT_SCARD(SCARD_S_SUCCESS, SCardBeginTransaction(handle));
@@ -168,7 +168,7 @@ TEST_F(ConnectionTest, TransactionLeftOpenIsCountedAsLeaked) {
   Reset();
 }
 
-TEST_F(ConnectionTest, EndingATransactionOnARemovedCardClosesIt) {
+TEST_F(PcscConnectionTest, EndingATransactionOnARemovedCardClosesIt) {
   ReaderWithCard("Alpha");
   const SCARDHANDLE handle = Connect("Alpha");
   ASSERT_SCARD(SCARD_S_SUCCESS, SCardBeginTransaction(handle));

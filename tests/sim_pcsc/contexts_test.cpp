@@ -6,9 +6,9 @@
 namespace zorad::sim::pcsc::testing {
 namespace {
 
-using ContextTest = PcscTest;
+using PcscContextTest = PcscTest;
 
-TEST_F(ContextTest, HandlesAreValidUntilReleased) {
+TEST_F(PcscContextTest, HandlesAreValidUntilReleased) {
   EXPECT_SCARD(SCARD_S_SUCCESS, SCardIsValidContext(context_));
   EXPECT_SCARD(SCARD_E_INVALID_HANDLE, SCardIsValidContext(context_ + 12345));
   EXPECT_SCARD(SCARD_E_INVALID_PARAMETER,
@@ -21,7 +21,7 @@ TEST_F(ContextTest, HandlesAreValidUntilReleased) {
                SCardListReaders(context_, nullptr, nullptr, &length));
 }
 
-TEST_F(ContextTest, EstablishingCanBeMadeToFail) {
+TEST_F(PcscContextTest, EstablishingCanBeMadeToFail) {
   FailNext(Call::kEstablishContext, SCARD_E_NO_SERVICE);
   SCARDCONTEXT other = 0;
   EXPECT_SCARD(SCARD_E_NO_SERVICE,
@@ -33,7 +33,7 @@ TEST_F(ContextTest, EstablishingCanBeMadeToFail) {
   EXPECT_EQ(3u, CallCount(Call::kEstablishContext));  // SetUp's included
 }
 
-TEST_F(ContextTest, ListReadersUsesTheTwoCallProtocol) {
+TEST_F(PcscContextTest, ListReadersUsesTheTwoCallProtocol) {
   DWORD length = 0;
   EXPECT_SCARD(SCARD_E_NO_READERS_AVAILABLE,
                SCardListReaders(context_, nullptr, nullptr, &length));
@@ -68,7 +68,7 @@ TEST_F(ContextTest, ListReadersUsesTheTwoCallProtocol) {
   EXPECT_SCARD(SCARD_S_SUCCESS, SCardFreeMemory(context_, allocated));
 }
 
-TEST_F(ContextTest, StoppedServiceAnswersNoServiceEverywhere) {
+TEST_F(PcscContextTest, StoppedServiceAnswersNoServiceEverywhere) {
   auto card = ReaderWithCard("Alpha");
   const SCARDHANDLE handle = Connect("Alpha");
   ASSERT_SCARD(SCARD_S_SUCCESS, SCardBeginTransaction(handle));
@@ -115,7 +115,7 @@ TEST_F(ContextTest, StoppedServiceAnswersNoServiceEverywhere) {
   EXPECT_SCARD(SCARD_S_SUCCESS, SCardDisconnect(fresh, SCARD_LEAVE_CARD));
 }
 
-TEST_F(ContextTest, InjectedFaultsSkipCountAndLog) {
+TEST_F(PcscContextTest, InjectedFaultsSkipCountAndLog) {
   ASSERT_TRUE(AddReader("Alpha"));
   FailNext(Call::kListReaders, SCARD_E_NO_READERS_AVAILABLE, 2, 1);
   DWORD length = 0;
@@ -131,6 +131,37 @@ TEST_F(ContextTest, InjectedFaultsSkipCountAndLog) {
   EXPECT_EQ(Call::kEstablishContext, log[0].call);
   EXPECT_EQ(static_cast<Code>(SCARD_E_NO_READERS_AVAILABLE), log[2].result);
   EXPECT_STREQ("SCardListReaders", CallName(log[4].call));
+}
+
+// Bad arguments of every kind are answered, never dereferenced.
+TEST_F(PcscContextTest, BadArgumentsAreRefused) {
+  ReaderWithCard("Alpha");
+  const SCARDHANDLE handle = Connect("Alpha");
+  DWORD value = 0;
+  const struct {
+    const char* what;
+    LONG expected;
+    LONG actual;
+  } cases[] = {
+      {"reconnect without protocol", SCARD_E_INVALID_PARAMETER,
+       SCardReconnect(handle, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1,
+                      SCARD_LEAVE_CARD, nullptr)},
+      {"reconnect bad init", SCARD_E_INVALID_VALUE,
+       SCardReconnect(handle, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, 9, &value)},
+      {"end bad disposition", SCARD_E_INVALID_VALUE, SCardEndTransaction(handle, 9)},
+      {"disconnect bad disposition", SCARD_E_INVALID_VALUE, SCardDisconnect(handle, 9)},
+      {"status, nothing wanted", SCARD_S_SUCCESS,
+       SCardStatus(handle, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)},
+      {"attribute of no handle", SCARD_E_INVALID_HANDLE,
+       SCardGetAttrib(0, 0x00010100, nullptr, &value)},
+      {"status change, no entries", SCARD_E_TIMEOUT,
+       SCardGetStatusChange(context_, 0, nullptr, 0)},
+      {"free nothing", SCARD_S_SUCCESS, SCardFreeMemory(context_, nullptr)},
+      {"list without length", SCARD_E_INVALID_PARAMETER,
+       SCardListReaders(context_, nullptr, nullptr, nullptr)},
+  };
+  for (const auto& c : cases) EXPECT_SCARD(c.expected, c.actual) << c.what;
+  EXPECT_SCARD(SCARD_S_SUCCESS, SCardDisconnect(handle, SCARD_LEAVE_CARD));
 }
 
 }  // namespace

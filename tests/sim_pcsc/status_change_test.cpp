@@ -10,7 +10,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class StatusChangeTest : public PcscTest {
+class PcscStatusChangeTest : public PcscTest {
  protected:
   // One query of one reader: the result, with the event state in `state_`.
   LONG Query(const char* reader, DWORD current, DWORD timeout) {
@@ -45,7 +45,7 @@ class StatusChangeTest : public PcscTest {
   SCARD_READERSTATE state_{};
 };
 
-TEST_F(StatusChangeTest, EventCountFollowsInsertionAndRemoval) {
+TEST_F(PcscStatusChangeTest, EventCountFollowsInsertionAndRemoval) {
   ASSERT_TRUE(AddReader("Alpha"));
   ASSERT_SCARD(SCARD_S_SUCCESS, Query("Alpha", SCARD_STATE_UNAWARE, 0));
   EXPECT_EQ(DWORD{SCARD_STATE_EMPTY | SCARD_STATE_CHANGED}, state_.dwEventState);
@@ -76,7 +76,7 @@ TEST_F(StatusChangeTest, EventCountFollowsInsertionAndRemoval) {
             state_.dwEventState);
 }
 
-TEST_F(StatusChangeTest, EventCountOnlyComparedWhenTheCallerStatesOne) {
+TEST_F(PcscStatusChangeTest, EventCountOnlyComparedWhenTheCallerStatesOne) {
   ReaderWithCard("Alpha");
   ASSERT_TRUE(RemoveCard("Alpha"));
   ASSERT_TRUE(InsertCard("Alpha", std::make_shared<ScriptedCard>()));
@@ -85,7 +85,7 @@ TEST_F(StatusChangeTest, EventCountOnlyComparedWhenTheCallerStatesOne) {
   EXPECT_EQ(3u, state_.dwEventState >> 16);
 }
 
-TEST_F(StatusChangeTest, UnknownAndIgnoredReaders) {
+TEST_F(PcscStatusChangeTest, UnknownAndIgnoredReaders) {
   ASSERT_SCARD(SCARD_S_SUCCESS, Query("Nowhere", SCARD_STATE_UNAWARE, 0));
   EXPECT_EQ(DWORD{SCARD_STATE_UNKNOWN | SCARD_STATE_UNAVAILABLE | SCARD_STATE_CHANGED},
             state_.dwEventState);
@@ -95,7 +95,7 @@ TEST_F(StatusChangeTest, UnknownAndIgnoredReaders) {
   EXPECT_SCARD(SCARD_E_INVALID_PARAMETER, SCardGetStatusChange(context_, 0, nullptr, 1));
 }
 
-TEST_F(StatusChangeTest, TimeOutWaitsAndLeavesNothingChanged) {
+TEST_F(PcscStatusChangeTest, TimeOutWaitsAndLeavesNothingChanged) {
   ASSERT_TRUE(AddReader("Alpha"));
   const auto start = std::chrono::steady_clock::now();
   EXPECT_SCARD(SCARD_E_TIMEOUT, Query("Alpha", SCARD_STATE_EMPTY, 100));
@@ -103,14 +103,14 @@ TEST_F(StatusChangeTest, TimeOutWaitsAndLeavesNothingChanged) {
   EXPECT_EQ(0u, Waiters());
 }
 
-TEST_F(StatusChangeTest, InsertionWakesAWaiter) {
+TEST_F(PcscStatusChangeTest, InsertionWakesAWaiter) {
   ASSERT_TRUE(AddReader("Alpha"));
   auto result = WaitInBackground("Alpha", SCARD_STATE_EMPTY);
   ASSERT_TRUE(InsertCard("Alpha", std::make_shared<ScriptedCard>()));
   EXPECT_SCARD(SCARD_S_SUCCESS, Collect(result));
 }
 
-TEST_F(StatusChangeTest, CancelWakesAWaiterOnce) {
+TEST_F(PcscStatusChangeTest, CancelWakesAWaiterOnce) {
   ASSERT_TRUE(AddReader("Alpha"));
   auto result = WaitInBackground("Alpha", SCARD_STATE_EMPTY);
   EXPECT_SCARD(SCARD_S_SUCCESS, SCardCancel(context_));
@@ -121,7 +121,7 @@ TEST_F(StatusChangeTest, CancelWakesAWaiterOnce) {
   EXPECT_SCARD(SCARD_E_INVALID_HANDLE, SCardCancel(context_ + 1000));
 }
 
-TEST_F(StatusChangeTest, ServiceStopAndContextReleaseEndAWait) {
+TEST_F(PcscStatusChangeTest, ServiceStopAndContextReleaseEndAWait) {
   ASSERT_TRUE(AddReader("Alpha"));
   auto stopped = WaitInBackground("Alpha", SCARD_STATE_EMPTY);
   StopService();
@@ -135,7 +135,7 @@ TEST_F(StatusChangeTest, ServiceStopAndContextReleaseEndAWait) {
   EXPECT_SCARD(SCARD_E_INVALID_HANDLE, Collect(released));
 }
 
-TEST_F(StatusChangeTest, PnpNotificationReportsTheReaderCount) {
+TEST_F(PcscStatusChangeTest, PnpNotificationReportsTheReaderCount) {
   const char* pnp = "\\\\?PnP?\\Notification";
   ASSERT_TRUE(AddReader("Alpha"));
   ASSERT_SCARD(SCARD_S_SUCCESS, Query(pnp, 0, 0));

@@ -7,7 +7,7 @@
 namespace zorad::sim::pcsc::testing {
 namespace {
 
-class TransmitTest : public PcscTest {
+class PcscTransmitTest : public PcscTest {
  protected:
   void SetUp() override {
     PcscTest::SetUp();
@@ -31,7 +31,7 @@ class TransmitTest : public PcscTest {
   DWORD lastLength_ = 0;
 };
 
-TEST_F(TransmitTest, CommandReachesTheCardAndTheAnswerComesBack) {
+TEST_F(PcscTransmitTest, CommandReachesTheCardAndTheAnswerComesBack) {
   card_->QueueAnswer({0x01, 0x02, 0x03, 0x90, 0x00});
   std::vector<BYTE> answer;
   SCARD_IO_REQUEST receivePci{};
@@ -48,7 +48,7 @@ TEST_F(TransmitTest, CommandReachesTheCardAndTheAnswerComesBack) {
   EXPECT_EQ((std::vector<uint8_t>{0x00, 0xB0, 0x00, 0x00, 0x03}), card_->commands[0]);
 }
 
-TEST_F(TransmitTest, AnswerLargerThanTheBufferIsLostButReported) {
+TEST_F(PcscTransmitTest, AnswerLargerThanTheBufferIsLostButReported) {
   card_->QueueAnswer({0x01, 0x02, 0x03, 0x90, 0x00});
   std::vector<BYTE> answer;
   EXPECT_SCARD(SCARD_E_INSUFFICIENT_BUFFER,
@@ -59,7 +59,7 @@ TEST_F(TransmitTest, AnswerLargerThanTheBufferIsLostButReported) {
   EXPECT_EQ((std::vector<BYTE>{0x90, 0x00}), answer);
 }
 
-TEST_F(TransmitTest, RefusedBeforeReachingTheCard) {
+TEST_F(PcscTransmitTest, RefusedBeforeReachingTheCard) {
   std::vector<BYTE> answer;
   BYTE command[] = {0x00, 0xA4, 0x00, 0x00};
   DWORD length = 16;
@@ -82,7 +82,7 @@ TEST_F(TransmitTest, RefusedBeforeReachingTheCard) {
   EXPECT_TRUE(card_->commands.empty());
 }
 
-TEST_F(TransmitTest, CardLeavingDuringACommandEmptiesTheReader) {
+TEST_F(PcscTransmitTest, CardLeavingDuringACommandEmptiesTheReader) {
   const uint32_t eventsBefore = ReaderEventCount("Alpha");
   card_->QueueAnswer({}, /*cardRemoved=*/true);
   std::vector<BYTE> answer;
@@ -104,7 +104,7 @@ TEST_F(TransmitTest, CardLeavingDuringACommandEmptiesTheReader) {
   EXPECT_SCARD(SCARD_S_SUCCESS, SCardDisconnect(handle_, SCARD_LEAVE_CARD));
 }
 
-TEST_F(TransmitTest, UnpluggedReaderMakesItsHandlesUnavailable) {
+TEST_F(PcscTransmitTest, UnpluggedReaderMakesItsHandlesUnavailable) {
   ASSERT_TRUE(RemoveReader("Alpha"));
   std::vector<BYTE> answer;
   EXPECT_SCARD(SCARD_E_READER_UNAVAILABLE,
@@ -114,7 +114,7 @@ TEST_F(TransmitTest, UnpluggedReaderMakesItsHandlesUnavailable) {
                Send(SCARD_PCI_T1, {0x00, 0xA4, 0x00, 0x00}, &answer));
 }
 
-TEST_F(TransmitTest, AnotherHandlesTransactionBlocksTheExchange) {
+TEST_F(PcscTransmitTest, AnotherHandlesTransactionBlocksTheExchange) {
   const SCARDHANDLE other = Connect("Alpha");
   ASSERT_SCARD(SCARD_S_SUCCESS, SCardBeginTransaction(other));
   std::vector<BYTE> answer;
@@ -124,7 +124,7 @@ TEST_F(TransmitTest, AnotherHandlesTransactionBlocksTheExchange) {
   EXPECT_SCARD(SCARD_S_SUCCESS, Send(SCARD_PCI_T1, {0x00, 0xA4, 0x00, 0x00}, &answer));
 }
 
-TEST_F(TransmitTest, InjectedTransmitFaultsLeaveTheCardAlone) {
+TEST_F(PcscTransmitTest, InjectedTransmitFaultsLeaveTheCardAlone) {
   FailNext(Call::kTransmit, SCARD_E_COMM_DATA_LOST, 1, 1);
   std::vector<BYTE> answer;
   EXPECT_SCARD(SCARD_S_SUCCESS, Send(SCARD_PCI_T1, {0x00, 0x01, 0x00, 0x00}, &answer));
