@@ -83,6 +83,7 @@ TEST(CardCommands, RandomCommandsAlwaysGetAStatusWord) {
   const uint8_t claSet[] = {0x00, 0x10, 0x80, 0x90, 0xFF};
   for (int i = 0; i < 20000; ++i) {
     if (i % 500 == 0) {
+      card.SetProtocol(i % 1000 == 0 ? Protocol::kT1 : Protocol::kT0);
       testing::LoginUser(card);
       Send(card, testing::VerifyCommand(kSoPinRef, "87654321"));
     }
