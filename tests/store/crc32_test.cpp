@@ -1,0 +1,41 @@
+#include <gtest/gtest.h>
+
+#include <string_view>
+#include <vector>
+
+#include "store/byte_order.h"
+#include "store/crc32.h"
+
+namespace zorad::store {
+namespace {
+
+std::vector<uint8_t> Bytes(std::string_view s) { return {s.begin(), s.end()}; }
+
+TEST(Crc32Test, KnownVectors) {
+  struct Case {
+    std::vector<uint8_t> input;
+    uint32_t crc;
+  };
+  const Case cases[] = {
+      {{}, 0xFFFFFFFF},
+      {std::vector<uint8_t>(13, 0), 0xFFFFFFFF},  // a register starting at 0 ignores zeros
+      {Bytes("abc"), 0x359A672F},
+      {{0x00, 0x61, 0x62, 0x63}, 0x359A672F},
+      // Differs from the common CRC-32 of "123456789" (0xCBF43926).
+      {Bytes("123456789"), 0xD202D277},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.crc, CRC32(c.input)) << c.input.size() << " bytes";
+}
+
+TEST(Crc32Test, BigEndianHelpersRoundTrip) {
+  uint8_t b[4];
+  StoreBE32(b, 0x359A672F);
+  EXPECT_EQ((std::vector<uint8_t>{0x35, 0x9A, 0x67, 0x2F}), std::vector<uint8_t>(b, b + 4));
+  EXPECT_EQ(0x359A672Fu, LoadBE32(b));
+  StoreBE16(b, 0x8001);
+  EXPECT_EQ(0x80, b[0]);
+  EXPECT_EQ(0x8001, LoadBE16(b));
+}
+
+}  // namespace
+}  // namespace zorad::store
