@@ -32,4 +32,15 @@ void CancelReaderContext() {
   if (context != 0) SCardCancel(context);
 }
 
+ReaderResult ReopenReaderContext() {
+  ZORAD_TRACE(trace::kOperations, "ReopenReaderContext\n");
+  ZORAD_TRACE(trace::kOperations, "CloseReaderContext\n");
+  // A context already lost to an earlier failed release is not released
+  // again: that would fail every time and the service could never be
+  // reached again.
+  const SCARDCONTEXT old = g_context.exchange(0);
+  if (old != 0 && SCardReleaseContext(old) != SCARD_S_SUCCESS) return RDR_FAILED;
+  return OpenReaderContext() == SCARD_S_SUCCESS ? RDR_OK : RDR_FAILED;
+}
+
 }  // namespace zorad::reader

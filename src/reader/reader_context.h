@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/pcsc.h"
+#include "reader/reader_result.h"
 
 namespace zorad::reader {
 
@@ -17,5 +18,9 @@ void CloseReaderContext();
 // Cancels outstanding blocking calls on the context (wakes a slot-event
 // waiter). Safe to call without the library lock.
 void CancelReaderContext();
+// Releases the context and establishes a new one, after the service
+// stopped. RDR_FAILED when either step fails; a failed release leaves no
+// context, and the next call then only establishes.
+ReaderResult ReopenReaderContext();
 
 }  // namespace zorad::reader

@@ -1,0 +1,71 @@
+// The Reader record: one slot's connection to the card in one PC/SC reader,
+// and the operations that connect, reset, query and disconnect it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/pcsc.h"
+#include "reader/reader_result.h"
+
+namespace zorad::reader {
+
+inline constexpr size_t kMaxAtrLength = 32;
+
+// Reader state bits kept in currentState (the low 16 bits; the service's
+// event count sits in the high 16 bits).
+inline constexpr uint32_t kStatePresent = SCARD_STATE_PRESENT;
+
+struct Reader {
+  std::string name;                    // PC/SC reader name
+  uint8_t atr[kMaxAtrLength] = {};     // answer-to-reset of the connected card
+  uint32_t atrLength = 0;              // valid bytes in atr
+  SCARDHANDLE card = 0;                // 0: no connection
+  uint32_t activeProtocol = 0;         // SCARD_PROTOCOL_T0 or _T1
+  const SCARD_IO_REQUEST* sendPci = nullptr;
+  uint16_t lastStatusWord = 0;         // SW1 in the high byte
+  uint32_t lastError = 0;              // last PC/SC result on this reader
+  uint32_t previousState = 0;          // currentState before the last query
+  uint32_t currentState = 0;           // state bits | event count << 16
+  uint32_t shareMode = 0;              // share mode for connects and reconnects
+  // Begun transactions not yet ended. Only the outermost begin and end reach
+  // PC/SC, so a token operation may run inside another one's transaction.
+  uint32_t transactionDepth = 0;
+};
+
+// A reader without connection, holding a copy of `name`. Null only when the
+// copy cannot be made.
+std::unique_ptr<Reader> NewReader(const char* name);
+
+// Connects shared (T=0 or T=1) and reads the card's ATR. An existing
+// connection is left (SCARD_LEAVE_CARD) first. An empty name keeps the
+// reader's own name.
+ReaderResult OpenReader(const char* name, Reader* reader);
+
+// Disconnects, resetting the card. RDR_OK at once when not connected.
+ReaderResult CloseReader(Reader* reader);
+
+enum class ResetMode : uint32_t { kLeave = 0, kReset = 1, kUnpower = 2 };
+// Re-establishes the connection: mode 2 powers the card down and connects
+// again, mode 1 reconnects with a card reset, any other mode reconnects
+// leaving the card as it is.
+ReaderResult ResetReader(Reader* reader, uint32_t mode);
+
+// The reader's vendor name and interface-device version (0xMMmmbbbb).
+// Uses the reader's card connection when it has one, otherwise a temporary
+// shared connection, or a direct one when no card is present. `vendorLength`
+// holds the capacity on entry and the bytes stored on return; a driver that
+// does not know the attributes leaves the vendor name as it was and gives
+// version 0.
+ReaderResult GetVersion(Reader* reader, const char* name, uint8_t* vendor,
+                        size_t* vendorLength, uint32_t* version);
+
+// Queries the state of `count` readers, waiting up to `timeoutMs` for a
+// change from their currentState. On success each reader's previousState
+// takes its currentState and currentState the new state; on failure
+// (RDR_TIMEOUT included) both stay as they were.
+ReaderResult CheckReaderState(Reader* const* readers, size_t count, uint32_t timeoutMs);
+
+}  // namespace zorad::reader

@@ -1,0 +1,144 @@
+// Connecting, resetting and disconnecting a Reader.
+#include <cstring>
+#include <new>
+
+#include "reader/apdu_trace.h"
+#include "reader/reader.h"
+#include "reader/reader_context.h"
+#include "trace/trace.h"
+
+namespace zorad::reader {
+namespace {
+
+constexpr DWORD kProtocols = SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1;
+
+const SCARD_IO_REQUEST* PciFor(uint32_t protocol) {
+  return protocol == SCARD_PROTOCOL_T0 ? SCARD_PCI_T0 : SCARD_PCI_T1;
+}
+
+// Forgets the card handle; transactions die with the connection.
+void DropConnection(Reader& reader) {
+  reader.card = 0;
+  reader.transactionDepth = 0;
+}
+
+LONG Connect(Reader& reader, DWORD shareMode) {
+  SCARDHANDLE card = 0;
+  DWORD protocol = 0;
+  const LONG rc = platform::ScardConnect(ReaderContext(), reader.name.c_str(), shareMode,
+                                         kProtocols, &card, &protocol);
+  reader.lastError = ScardCode(rc);
+  if (rc != SCARD_S_SUCCESS) return rc;
+  reader.card = card;
+  reader.activeProtocol = static_cast<uint32_t>(protocol);
+  reader.sendPci = PciFor(reader.activeProtocol);
+  return rc;
+}
+
+LONG Reconnect(Reader& reader, DWORD initialization) {
+  DWORD protocol = 0;
+  const LONG rc = SCardReconnect(reader.card, reader.shareMode, kProtocols,
+                                 initialization, &protocol);
+  reader.lastError = ScardCode(rc);
+  if (rc != SCARD_S_SUCCESS) return rc;
+  reader.activeProtocol = static_cast<uint32_t>(protocol);
+  reader.sendPci = PciFor(reader.activeProtocol);
+  return rc;
+}
+
+// The ATR from the reader attribute, or from the connection status when the
+// driver does not serve the attribute.
+LONG ReadAtr(Reader& reader) {
+  DWORD length = kMaxAtrLength;
+  LONG rc = SCardGetAttrib(reader.card, SCARD_ATTR_ATR_STRING, reader.atr, &length);
+  if (IsUnsupportedAttribute(ScardCode(rc))) {
+    length = kMaxAtrLength;
+    DWORD nameLength = 0;
+    DWORD state = 0;
+    DWORD protocol = 0;
+    rc = platform::ScardStatus(reader.card, nullptr, &nameLength, &state, &protocol,
+                               reader.atr, &length);
+  }
+  reader.lastError = ScardCode(rc);
+  reader.atrLength = rc == SCARD_S_SUCCESS && length <= kMaxAtrLength
+                         ? static_cast<uint32_t>(length) : 0;
+  return rc;
+}
+
+}  // namespace
+
+std::unique_ptr<Reader> NewReader(const char* name) {
+  std::unique_ptr<Reader> reader(new (std::nothrow) Reader);
+  if (!reader) return nullptr;
+  try {
+    reader->name = name != nullptr ? name : "";
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  return reader;
+}
+
+ReaderResult OpenReader(const char* name, Reader* reader) {
+  ZORAD_TRACE(trace::kOperations, "OpenReader %s\n", name != nullptr ? name : "");
+  const bool named = name != nullptr && name[0] != '\0';
+  if (reader == nullptr || (!named && reader->name.empty())) return RDR_BAD_ARGUMENTS;
+  if (ReaderContext() == 0) return RDR_NOT_CONNECTED;
+  if (reader->card != 0) {
+    SCardDisconnect(reader->card, SCARD_LEAVE_CARD);
+    DropConnection(*reader);
+  }
+  if (named) {
+    try {
+      reader->name = name;
+    } catch (const std::bad_alloc&) {
+      return RDR_NO_MEMORY;
+    }
+  }
+  reader->shareMode = SCARD_SHARE_SHARED;
+  const LONG rc = Connect(*reader, SCARD_SHARE_SHARED);
+  if (rc != SCARD_S_SUCCESS) return MapSCardError(rc);
+  const LONG atrRc = ReadAtr(*reader);
+  if (atrRc != SCARD_S_SUCCESS) {
+    CloseReader(reader);
+    reader->lastError = ScardCode(atrRc);
+    return MapSCardError(atrRc);
+  }
+  TraceAtr(*reader);
+  ZORAD_TRACE(trace::kOperations, "OpenReader: 0\n");
+  return RDR_OK;
+}
+
+ReaderResult CloseReader(Reader* reader) {
+  ZORAD_TRACE(trace::kOperations, "CloseReader %s\n",
+              reader != nullptr ? reader->name.c_str() : "");
+  if (reader == nullptr) return RDR_BAD_ARGUMENTS;
+  if (reader->card == 0) return RDR_OK;
+  const LONG rc = SCardDisconnect(reader->card, SCARD_RESET_CARD);
+  reader->currentState &= 0xFFF;  // the event count no longer applies
+  DropConnection(*reader);
+  reader->lastError = ScardCode(rc);
+  return MapSCardError(rc);
+}
+
+ReaderResult ResetReader(Reader* reader, uint32_t mode) {
+  ZORAD_TRACE(trace::kOperations, "ResetReader %s\n",
+              reader != nullptr ? reader->name.c_str() : "");
+  if (reader == nullptr) return RDR_BAD_ARGUMENTS;
+  if (reader->card == 0) return RDR_NOT_CONNECTED;
+  LONG rc = SCARD_S_SUCCESS;
+  if (mode == static_cast<uint32_t>(ResetMode::kUnpower)) {
+    rc = SCardDisconnect(reader->card, SCARD_UNPOWER_CARD);
+    DropConnection(*reader);
+    reader->lastError = ScardCode(rc);
+    if (rc != SCARD_S_SUCCESS) return MapSCardError(rc);
+    rc = Connect(*reader, reader->shareMode);
+  } else {
+    const bool reset = mode == static_cast<uint32_t>(ResetMode::kReset);
+    rc = Reconnect(*reader, reset ? SCARD_RESET_CARD : SCARD_LEAVE_CARD);
+  }
+  if (rc != SCARD_S_SUCCESS) return MapSCardError(rc);
+  ZORAD_TRACE(trace::kOperations, "ResetReader: 0\n");
+  return RDR_OK;
+}
+
+}  // namespace zorad::reader

@@ -1,0 +1,91 @@
+#include "reader/transaction.h"
+
+#include "platform/platform.h"
+#include "trace/trace.h"
+
+namespace zorad::reader {
+namespace {
+
+ReaderResult BeginFailed(ReaderResult result, uint32_t code) {
+  ZORAD_TRACE(trace::kOperations, "BeginReaderTransaction: %x [%x]\n",
+              static_cast<unsigned>(result), code);
+  return result;
+}
+
+// One reconnect and begin; the result of whichever failed.
+ReaderResult ReconnectAndBegin(Reader* reader) {
+  const ReaderResult reset = ResetReader(reader, static_cast<uint32_t>(ResetMode::kLeave));
+  return reset == RDR_OK ? BeginReaderTransaction(reader) : reset;
+}
+
+}  // namespace
+
+ReaderResult BeginReaderTransaction(Reader* reader) {
+  ZORAD_TRACE(trace::kOperations, "BeginReaderTransaction\n");
+  if (reader == nullptr) return BeginFailed(RDR_BAD_ARGUMENTS, 0);
+  if (reader->card == 0) return BeginFailed(RDR_NOT_CONNECTED, 0);
+  if (reader->transactionDepth == 0) {
+    const LONG rc = SCardBeginTransaction(reader->card);
+    reader->lastError = ScardCode(rc);
+    if (rc != SCARD_S_SUCCESS) return BeginFailed(RDR_FAILED, reader->lastError);
+  }
+  ++reader->transactionDepth;
+  ZORAD_TRACE(trace::kOperations, "BeginReaderTransaction: 0\n");
+  return RDR_OK;
+}
+
+ReaderResult RecoverReaderTransaction(Reader* reader) {
+  if (reader == nullptr) return RDR_BAD_ARGUMENTS;
+  if (reader->lastError != ScardCode(SCARD_W_RESET_CARD)) {
+    return MapSCardError(reader->lastError);
+  }
+  // Unsigned differences of tick counts stay right across a wrap.
+  const uint32_t start = platform::TickCount();
+  ReaderResult result = RDR_FAILED;
+  while (platform::TickCount() - start < kRecoveryTimeMs) {
+    result = ReconnectAndBegin(reader);
+    if (result == RDR_OK) break;
+    platform::SleepMs(kRecoveryPauseMs);
+  }
+  return result;
+}
+
+ReaderResult EndReaderTransaction(Reader* reader) {
+  ZORAD_TRACE(trace::kOperations, "EndReaderTransaction\n");
+  if (reader == nullptr) return RDR_BAD_ARGUMENTS;
+  if (reader->card == 0) return RDR_NOT_CONNECTED;
+  if (reader->transactionDepth > 1) {
+    --reader->transactionDepth;
+    ZORAD_TRACE(trace::kOperations, "EndReaderTransaction: 0\n");
+    return RDR_OK;
+  }
+  // The PC/SC transaction is over whatever the service answers.
+  reader->transactionDepth = 0;
+  const LONG rc = SCardEndTransaction(reader->card, SCARD_LEAVE_CARD);
+  reader->lastError = ScardCode(rc);
+  if (rc != SCARD_S_SUCCESS) {
+    ZORAD_TRACE(trace::kOperations, "EndReaderTransaction: %X\n", reader->lastError);
+    return MapSCardError(rc);
+  }
+  ZORAD_TRACE(trace::kOperations, "EndReaderTransaction: 0\n");
+  return RDR_OK;
+}
+
+ReaderResult ReaderTransaction::Begin() {
+  if (active_) return RDR_OK;
+  ReaderResult result = BeginReaderTransaction(reader_);
+  if (result != RDR_OK && reader_ != nullptr) {
+    result = RecoverReaderTransaction(reader_);
+    recovered_ = result == RDR_OK;
+  }
+  active_ = result == RDR_OK;
+  return result;
+}
+
+ReaderResult ReaderTransaction::End() {
+  if (!active_) return RDR_OK;
+  active_ = false;
+  return EndReaderTransaction(reader_);
+}
+
+}  // namespace zorad::reader

@@ -1,0 +1,50 @@
+// Exclusive use of the card: PC/SC transactions on a Reader, their recovery
+// after another application reset the card, and a guard that ends a begun
+// transaction on every path.
+#pragma once
+
+#include "reader/reader.h"
+
+namespace zorad::reader {
+
+// Begins a transaction. Inside one already begun on this reader it only
+// counts the depth. Every failure is RDR_FAILED; the PC/SC value stays in
+// lastError for RecoverReaderTransaction.
+ReaderResult BeginReaderTransaction(Reader* reader);
+
+// After a failed begin: when another application reset the card, reconnects
+// (leaving the card) and begins again, retrying every 200 ms for up to
+// 5500 ms. Any other cause is returned at once, mapped.
+ReaderResult RecoverReaderTransaction(Reader* reader);
+
+// Ends a transaction; the PC/SC transaction ends with the outermost one.
+ReaderResult EndReaderTransaction(Reader* reader);
+
+inline constexpr uint32_t kRecoveryTimeMs = 5500;
+inline constexpr uint32_t kRecoveryPauseMs = 200;
+
+// One token operation's transaction. Begin() begins, recovering a reset
+// card; the caller checks the card's identity when recovered() is true.
+// Whatever path leaves the scope, a begun transaction is ended.
+class ReaderTransaction {
+ public:
+  explicit ReaderTransaction(Reader* reader) : reader_(reader) {}
+  ~ReaderTransaction() { End(); }
+  ReaderTransaction(const ReaderTransaction&) = delete;
+  ReaderTransaction& operator=(const ReaderTransaction&) = delete;
+
+  ReaderResult Begin();
+  // Ends the transaction now, for callers that need the result. RDR_OK when
+  // nothing is open.
+  ReaderResult End();
+
+  bool active() const { return active_; }
+  bool recovered() const { return recovered_; }
+
+ private:
+  Reader* reader_;
+  bool active_ = false;
+  bool recovered_ = false;
+};
+
+}  // namespace zorad::reader
