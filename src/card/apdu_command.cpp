@@ -1,0 +1,67 @@
+#include "card/apdu_command.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "card/secure_buffer.h"
+
+namespace zorad::card {
+
+CommandApdu::CommandApdu(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, uint8_t p3)
+    : bytes_{cla, ins, p1, p2, p3}, size_(5) {}
+
+CommandApdu::~CommandApdu() { SecureWipe(bytes_, sizeof bytes_); }
+
+void CommandApdu::Append(uint8_t byte) { Append(&byte, 1); }
+
+void CommandApdu::Append(const uint8_t* data, size_t length) {
+  if (length > sizeof bytes_ - size_ || (data == nullptr && length != 0)) {
+    overflow_ = true;
+    return;
+  }
+  if (length != 0) std::memcpy(bytes_ + size_, data, length);
+  size_ += length;
+}
+
+void CommandApdu::AppendZeros(size_t length) {
+  if (length > sizeof bytes_ - size_) {
+    overflow_ = true;
+    return;
+  }
+  std::memset(bytes_ + size_, 0, length);
+  size_ += length;
+}
+
+ReaderResult CommandApdu::Send(Reader* reader, uint8_t* response,
+                               size_t* responseLength) const {
+  if (overflow_) return reader::RDR_BAD_ARGUMENTS;
+  return reader::TransmitApdu(bytes_, size_, response, responseLength, reader);
+}
+
+ReaderResult CommandApdu::Receive(Reader* reader, uint8_t* destination, size_t length) const {
+  size_t received = length;
+  const ReaderResult result = Send(reader, destination, &received);
+  if (result != reader::RDR_OK) return result;
+  return received == length ? reader::RDR_OK : reader::RDR_FAILED;
+}
+
+size_t NextChunk(uint32_t offset, size_t remaining, size_t chunk) {
+  size_t n = std::min(remaining, chunk);
+  if (remaining > n && offset + n > kMaxOffset) {
+    n = offset < kMaxOffset ? kMaxOffset - offset : 0;
+  }
+  return n;
+}
+
+bool ChunksAddressable(uint32_t offset, size_t length, size_t chunk) {
+  if (offset > kMaxOffset || chunk == 0) return false;
+  while (length != 0) {
+    const size_t n = NextChunk(offset, length, chunk);
+    if (n == 0) return false;
+    offset += static_cast<uint32_t>(n);
+    length -= n;
+  }
+  return true;
+}
+
+}  // namespace zorad::card
