@@ -22,6 +22,22 @@ bool AllocationTable::IsUnformatted() const {
 
 void AllocationTable::Poison() { std::fill(bytes_.begin(), bytes_.end(), uint8_t{0xFF}); }
 
+std::optional<std::vector<uint16_t>> AllocationTable::BlocksOf(uint32_t offs) const {
+  const auto first = layout_.BlockAt(offs);
+  if (!first) return std::nullopt;
+  const auto entries = Entries();
+  const uint8_t ni = entries[*first];
+  if (ni == 0) return std::nullopt;
+  if (std::find(entries.begin(), entries.begin() + *first, ni) != entries.begin() + *first) {
+    return std::nullopt;
+  }
+  std::vector<uint16_t> blocks;
+  for (size_t i = *first; i < entries.size(); ++i) {
+    if (entries[i] == ni) blocks.push_back(static_cast<uint16_t>(i));
+  }
+  return blocks;
+}
+
 uint32_t AllocationTable::FreeSpace() const {
   const auto entries = Entries();
   const auto freeBlocks = std::count(entries.begin(), entries.end(), uint8_t{0});

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -36,6 +37,12 @@ class AllocationTable {
   bool IsUnformatted() const;
   // Every byte 0xFF: after a failed selection no block reads as free.
   void Poison();
+
+  // The blocks of the object whose record starts at `offs`, ascending: its
+  // header block first, then every later block with the same number.
+  // nullopt when no block starts at `offs`, the block is free, or a lower
+  // block carries the same number (the header would not start the record).
+  std::optional<std::vector<uint16_t>> BlocksOf(uint32_t offs) const;
 
   // Free bytes: free entries times the block size.
   uint32_t FreeSpace() const;

@@ -1,0 +1,113 @@
+#include "store/area_select.h"
+
+#include <new>
+#include <optional>
+#include <utility>
+
+#include "card/apdu.h"
+#include "card/token.h"
+#include "reader/reader.h"
+#include "store/area.h"
+#include "trace/trace.h"
+
+namespace zorad::store {
+namespace {
+
+constexpr size_t kTableReadChunk = 256;
+
+bool HasCard(const slot::Slot& slot) { return slot.reader && slot.token; }
+
+CK_RV ReadTable(slot::Slot& slot, AllocationTable& table) {
+  const AreaLayout& layout = table.Layout();
+  if (layout.BlockCount() == 0) return CKR_OK;  // nothing to read; checksum bytes stay zero
+  auto bytes = table.Bytes();
+  if (card::APDU_ReadBF(slot.reader.get(), layout.TableOffset(), bytes.data(), bytes.size(),
+                        kTableReadChunk) != reader::RDR_OK) {
+    return CKR_DEVICE_ERROR;
+  }
+  if (table.ComputedChecksum() == table.StoredChecksum()) return CKR_OK;
+  return table.IsUnformatted() ? CKR_TOKEN_NOT_RECOGNIZED : CKR_DEVICE_ERROR;
+}
+
+CK_RV SelectAreaFailed(ObjectCache& cache, CK_RV rv) {
+  cache.objectsStale = true;
+  if (cache.toat) cache.toat->Poison();
+  return rv;
+}
+
+}  // namespace
+
+CK_RV SelectAreaFile(slot::Slot& slot, bool isPrivate) {
+  if (!slot.reader) return CKR_FUNCTION_FAILED;
+  const auto rdr = card::APDU_SelectFile(slot.reader.get(), InfoOf(AreaOf(isPrivate)).fileId);
+  return rdr == reader::RDR_OK ? CKR_OK : CKR_FUNCTION_FAILED;
+}
+
+CK_RV SwitchArea(slot::Slot& slot, bool isPrivate) {
+  ZORAD_TRACE(trace::kOperations, "_SelectArea\n");
+  if (!HasCard(slot)) return CKR_FUNCTION_FAILED;
+  ObjectCache& cache = slot.token->objects;
+  const Area area = AreaOf(isPrivate);
+  cache.toat.reset();
+  cache.currentArea = area;
+  const auto layout = LayoutOf(*slot.token, area);
+  if (!layout) {
+    ZORAD_TRACE(trace::kSteps, "_SelectArea: unusable %s area descriptor\n", InfoOf(area).name);
+    return CKR_DEVICE_ERROR;
+  }
+  if (SelectAreaFile(slot, isPrivate) != CKR_OK) return CKR_FUNCTION_FAILED;
+  try {
+    cache.toat.emplace(*layout);
+  } catch (const std::bad_alloc&) {
+    return CKR_HOST_MEMORY;
+  }
+  return CKR_OK;
+}
+
+CK_RV SelectArea(slot::Slot& slot, bool isPrivate, bool* changed) {
+  ZORAD_TRACE(trace::kOperations, "SelectArea %s\n", isPrivate ? "private" : "public");
+  if (!slot.token) return CKR_FUNCTION_FAILED;
+  ObjectCache& cache = slot.token->objects;
+  std::optional<AllocationTable> previous;
+  if (cache.currentArea == AreaOf(isPrivate) && cache.toat) {
+    previous = std::move(cache.toat);
+    cache.toat.reset();
+  }
+  CK_RV rv = SwitchArea(slot, isPrivate);
+  if (rv == CKR_OK) rv = ReadTable(slot, *cache.toat);
+  if (rv != CKR_OK) return SelectAreaFailed(cache, rv);
+  if (changed) *changed = previous && !(*previous == *cache.toat);
+  return CKR_OK;
+}
+
+CK_RV UpdateTOAT(slot::Slot& slot) {
+  ZORAD_TRACE(trace::kOperations, "UpdateTOAT\n");
+  if (!HasCard(slot) || !slot.token->objects.toat) return CKR_GENERAL_ERROR;
+  AllocationTable& table = *slot.token->objects.toat;
+  // The checksum always matches what is written: a table written with a
+  // stale checksum would make the whole area unreadable.
+  table.StoreChecksum();
+  const auto bytes = table.Bytes();
+  const auto rdr = card::APDU_UpdateBF(slot.reader.get(), table.Layout().TableOffset(),
+                                       bytes.data(), bytes.size(), slot.token->info.writeChunk);
+  return rdr == reader::RDR_OK ? CKR_OK : CKR_DEVICE_ERROR;
+}
+
+CK_RV ClearBlocksByTOAT(slot::Slot& slot, const AllocationTable& previous) {
+  ZORAD_TRACE(trace::kOperations, "ClearBlocksByTOAT\n");
+  if (!HasCard(slot) || !slot.token->objects.toat) return CKR_GENERAL_ERROR;
+  const AllocationTable& table = *slot.token->objects.toat;
+  const auto now = table.Entries();
+  const auto before = previous.Entries();
+  if (before.size() != now.size()) return CKR_GENERAL_ERROR;  // a copy of another area
+  const AreaLayout& layout = table.Layout();
+  for (size_t i = 0; i < now.size(); ++i) {
+    if (before[i] == 0 || now[i] != 0) continue;
+    const auto rdr = card::APDU_EraseBF(slot.reader.get(), layout.BlockOffset(uint32_t(i)),
+                                        layout.BlockSize(), slot.token->info.writeChunk);
+    if (rdr != reader::RDR_OK) return CKR_DEVICE_ERROR;
+  }
+  return CKR_OK;
+}
+
+}  // namespace zorad::store

@@ -1,0 +1,135 @@
+// Reading object headers and bodies.
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "card/apdu.h"
+#include "card/token.h"
+#include "reader/reader.h"
+#include "store/area_select.h"
+#include "store/crc32.h"
+#include "store/object_record.h"
+#include "store/record_body.h"
+#include "store/template_summary.h"
+#include "trace/trace.h"
+
+namespace zorad::store {
+namespace {
+
+constexpr size_t kReadChunk = 256;
+
+CK_RV Fail(const char* why, CK_RV rv) {
+  ZORAD_TRACE(trace::kSteps, "%s", why);
+  return rv;
+}
+
+// Reads the body bytes that follow the header over the object's blocks.
+CK_RV ReadBody(slot::Slot& slot, const TokenObject& object, std::vector<uint8_t>& body) {
+  const AllocationTable& table = *slot.token->objects.toat;
+  const auto blocks = table.BlocksOf(object.offs);
+  const AreaLayout& layout = table.Layout();
+  size_t read = 0;
+  for (size_t k = 0; blocks && k < blocks->size() && read < body.size(); ++k) {
+    const uint32_t skip = k == 0 ? kHeaderSize : 0;
+    const size_t n = std::min<size_t>(body.size() - read, layout.BlockSize() - skip);
+    const uint32_t offset = layout.BlockOffset((*blocks)[k]) + skip;
+    if (card::APDU_ReadBF(slot.reader.get(), offset, body.data() + read, n, kReadChunk) !=
+        reader::RDR_OK) {
+      return Fail("CKR_DEVICE_ERROR(APDU_ReadBF)\n", CKR_DEVICE_ERROR);
+    }
+    read += n;
+  }
+  if (read != body.size()) {
+    return Fail("CKR_DEVICE_ERROR(if(size != pto->toh.size))\n", CKR_DEVICE_ERROR);
+  }
+  return CKR_OK;
+}
+
+// The card keeps each coordinate of a GOST public key most significant byte
+// first; the PKCS#11 value holds each least significant byte first.
+CK_RV ReadPublicKeyValue(slot::Slot& slot, TokenObject& object) {
+  std::vector<uint8_t> key(card::kPublicKeyLength);
+  size_t length = key.size();
+  if (card::APDU_ReadPubKey(slot.reader.get(), object.toh.keyRef, key.data(), &length) !=
+          reader::RDR_OK ||
+      length != card::kPublicKeyLength) {
+    return Fail("CKR_DEVICE_ERROR(APDU_ReadPubKey)\n", CKR_DEVICE_ERROR);
+  }
+  const auto half = key.begin() + card::kPublicKeyLength / 2;
+  std::reverse(key.begin(), half);
+  std::reverse(half, key.end());
+  object.attributes[CKA_VALUE] = std::move(key);
+  // READ PUBLIC KEY left another file current.
+  const bool isPrivate = slot.token->objects.currentArea == Area::kPrivate;
+  const CK_RV rv = SelectAreaFile(slot, isPrivate);
+  if (rv != CKR_OK) return Fail("CKR_DEVICE_ERROR?(SelectAreaFile)\n", rv);
+  return CKR_OK;
+}
+
+CK_RV ReadAttributes(slot::Slot& slot, TokenObject& object) {
+  if (!slot.reader || !slot.token->objects.toat) return CKR_GENERAL_ERROR;
+  std::vector<uint8_t> body;
+  try {
+    body.assign(object.toh.size, 0);
+  } catch (const std::bad_alloc&) {
+    return CKR_HOST_MEMORY;
+  }
+  object.attributes.clear();
+  CK_RV rv = ReadBody(slot, object, body);
+  if (rv != CKR_OK) return rv;
+  if (CRC32(body) != object.toh.crc) {
+    return Fail("CKR_DEVICE_ERROR(if(else pto->toh.crc == CRC32(obuf, pto->toh.size))\n",
+                CKR_DEVICE_ERROR);
+  }
+  if (DecodeBody(body, object.attributes) != CKR_OK) {
+    return Fail("CKR_DEVICE_ERROR(attribute record runs past the body)\n", CKR_DEVICE_ERROR);
+  }
+  const TemplateSummary summary = SummarizeAttributes(object.attributes);
+  // Key material lives in the card's key slots only; a value found in a
+  // key's body (written by someone else) is not handed out.
+  if (summary.isKey) object.attributes.erase(CKA_VALUE);
+  if (summary.objectClass == CKO_PUBLIC_KEY && summary.keyType == CKK_GOSTR3410 &&
+      object.toh.keyRef != 0) {
+    return ReadPublicKeyValue(slot, object);
+  }
+  return CKR_OK;
+}
+
+}  // namespace
+
+CK_RV ReadTokenObjectHeader(slot::Slot& slot, uint32_t offs, TokenObjectHeader& header) {
+  ZORAD_TRACE(trace::kOperations, "ReadTokenObjectHeader\n");
+  if (!slot.reader) return CKR_FUNCTION_FAILED;
+  HeaderBytes bytes{};
+  if (card::APDU_ReadBF(slot.reader.get(), offs, bytes.data(), bytes.size(), kReadChunk) !=
+      reader::RDR_OK) {
+    return CKR_FUNCTION_FAILED;
+  }
+  const auto decoded = TokenObjectHeader::Decode(bytes);
+  if (!decoded) return CKR_TOKEN_NOT_RECOGNIZED;
+  header = *decoded;
+  return CKR_OK;
+}
+
+CK_RV RereadTokenObjectHeader(slot::Slot& slot, TokenObject& object, bool& changed) {
+  TokenObjectHeader fresh;
+  const CK_RV rv = ReadTokenObjectHeader(slot, object.offs, fresh);
+  if (rv != CKR_OK) {
+    object.toh = TokenObjectHeader{};
+    return rv;
+  }
+  changed = fresh != object.toh;
+  if (changed) object.toh = fresh;
+  return CKR_OK;
+}
+
+CK_RV ReadTokenObjectAttributes(slot::Slot& slot, TokenObject& object) {
+  ZORAD_TRACE(trace::kOperations, "ReadTokenObjectAttributes\n");
+  if (!slot.token) return CKR_FUNCTION_FAILED;
+  const CK_RV rv = ReadAttributes(slot, object);
+  if (rv != CKR_OK) slot.token->objects.objectsStale = true;
+  ZORAD_TRACE(trace::kOperations, "ReadTokenObjectAttributes: %x\n", static_cast<unsigned>(rv));
+  return rv;
+}
+
+}  // namespace zorad::store

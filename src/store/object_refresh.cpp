@@ -1,0 +1,76 @@
+#include "store/object_refresh.h"
+
+#include <bitset>
+#include <new>
+
+#include "card/token.h"
+#include "store/object_record.h"
+#include "trace/trace.h"
+
+namespace zorad::store {
+namespace {
+
+struct Refresh {
+  ObjectMap objects;
+  uint32_t freeSpace = 0;
+};
+
+// Reads one object's header and adds it; the reason for a failure otherwise.
+CK_RV AddObject(slot::Slot& slot, uint32_t offs, const ObjectVisitor& visitor, Refresh& out) {
+  TokenObject object;
+  object.offs = offs;
+  const CK_RV rv = ReadTokenObjectHeader(slot, offs, object.toh);
+  if (rv != CKR_OK) return rv;
+  if (visitor && !visitor(object)) return CKR_FUNCTION_FAILED;
+  const uint32_t id = object.toh.id;
+  if (!out.objects.emplace(id, std::move(object)).second) return CKR_TOKEN_NOT_RECOGNIZED;
+  return CKR_OK;
+}
+
+CK_RV Collect(slot::Slot& slot, const ObjectVisitor& visitor, Refresh& out) {
+  if (!slot.token->objects.toat || !slot.token->objects.currentArea) return CKR_GENERAL_ERROR;
+  const AllocationTable& table = *slot.token->objects.toat;
+  const AreaLayout& layout = table.Layout();
+  const auto entries = table.Entries();
+  std::bitset<256> met;
+  out.freeSpace = layout.Capacity();
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const uint8_t ni = entries[i];
+    if (ni == 0) continue;
+    if (!met.test(ni)) {
+      const CK_RV rv = AddObject(slot, layout.BlockOffset(uint32_t(i)), visitor, out);
+      if (rv != CKR_OK) return rv;
+      met.set(ni);
+    }
+    // The layout keeps blockCount x blockSize within the capacity.
+    out.freeSpace -= layout.BlockSize();
+  }
+  return CKR_OK;
+}
+
+}  // namespace
+
+CK_RV RefreshTokenObjects(slot::Slot& slot, uint32_t* freeSpace, const ObjectVisitor& visitor) {
+  ZORAD_TRACE(trace::kOperations, "RefreshTokenObjects\n");
+  if (!slot.token) return CKR_FUNCTION_FAILED;
+  ObjectCache& cache = slot.token->objects;
+  Refresh refresh;
+  CK_RV reason;
+  try {
+    reason = Collect(slot, visitor, refresh);
+  } catch (const std::bad_alloc&) {
+    reason = CKR_HOST_MEMORY;
+  }
+  if (reason != CKR_OK) {
+    cache.objectsStale = true;
+    ZORAD_TRACE(trace::kOperations, "RefreshTokenObjects: %x (rv:%x)\n",
+                static_cast<unsigned>(CKR_FUNCTION_FAILED), static_cast<unsigned>(reason));
+    return CKR_FUNCTION_FAILED;
+  }
+  *cache.CurrentObjects() = std::move(refresh.objects);
+  if (freeSpace) *freeSpace = refresh.freeSpace;
+  ZORAD_TRACE(trace::kOperations, "RefreshTokenObjects: 0\n");
+  return CKR_OK;
+}
+
+}  // namespace zorad::store

@@ -1,0 +1,26 @@
+// Rebuilding the current area's object map from the card.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "platform/cryptoki.h"
+#include "slot/slot.h"
+#include "store/token_object.h"
+
+namespace zorad::store {
+
+// Called once per object found, with the object just read (header only);
+// false stops the refresh with a failure.
+using ObjectVisitor = std::function<bool(const TokenObject&)>;
+
+// Reads the header of every object the current area's table lists (one
+// read per object, at its first block) and, when all succeed and no id
+// repeats, replaces the area's object map with them. `freeSpace`, when
+// given, receives the area's free bytes: capacity minus the used blocks.
+// A failure (CKR_FUNCTION_FAILED) keeps the old map and the old free-space
+// value and sets objectsStale.
+CK_RV RefreshTokenObjects(slot::Slot& slot, uint32_t* freeSpace = nullptr,
+                          const ObjectVisitor& visitor = {});
+
+}  // namespace zorad::store
