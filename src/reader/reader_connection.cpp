@@ -1,5 +1,4 @@
 // Connecting, resetting and disconnecting a Reader.
-#include <cstring>
 #include <new>
 
 #include "reader/apdu_trace.h"

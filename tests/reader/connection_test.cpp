@@ -1,5 +1,5 @@
 // Connecting, resetting and disconnecting a reader; the reader states; the
-// context; the PC/SC error mapping.
+// context.
 #include "reader/reader_context.h"
 #include "reader/reader_fixture.h"
 
@@ -111,22 +111,6 @@ TEST_F(ConnectionTest, ReopenContextAfterTheServiceReturns) {
   pcsc::StartService();
   EXPECT_EQ(RDR_OK, ReopenReaderContext());
   EXPECT_NE(0u, ReaderContext());
-}
-
-TEST(MapSCardErrorTest, KeepsTheCausesCallersTellApart) {
-  const std::pair<uint32_t, ReaderResult> cases[] = {
-      {0, RDR_OK},
-      {pcsc::kTimeout, RDR_TIMEOUT},
-      {pcsc::kUnknownReader, RDR_UNKNOWN_READER},
-      {pcsc::kReaderUnavailable, RDR_UNKNOWN_READER},
-      {pcsc::kInsufficientBuffer, RDR_BUFFER_TOO_SMALL},
-      {pcsc::kNoReadersAvailable, RDR_NO_READERS},
-      {pcsc::kNoService, RDR_NO_SERVICE},
-      {ScardCode(SCARD_E_SERVICE_STOPPED), RDR_NO_SERVICE},
-      {pcsc::kRemovedCard, RDR_FAILED},
-      {pcsc::kResetCard, RDR_FAILED},
-  };
-  for (const auto& [code, result] : cases) EXPECT_EQ(result, MapSCardError(code)) << code;
 }
 
 }  // namespace

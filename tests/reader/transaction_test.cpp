@@ -87,14 +87,5 @@ TEST_F(TransactionTest, RecoveryGivesUpAfterItsTimeLimit) {
   EXPECT_NEAR(28.0, static_cast<double>(pcsc::CallCount(pcsc::Call::kReconnect)), 3.0);
 }
 
-TEST_F(TransactionTest, UnconnectedReaders) {
-  EXPECT_EQ(RDR_BAD_ARGUMENTS, BeginReaderTransaction(nullptr));
-  EXPECT_EQ(RDR_BAD_ARGUMENTS, EndReaderTransaction(nullptr));
-  EXPECT_EQ(RDR_BAD_ARGUMENTS, RecoverReaderTransaction(nullptr));
-  Reader unconnected;
-  EXPECT_EQ(RDR_NOT_CONNECTED, BeginReaderTransaction(&unconnected));
-  EXPECT_EQ(RDR_NOT_CONNECTED, EndReaderTransaction(&unconnected));
-}
-
 }  // namespace
 }  // namespace zorad::test

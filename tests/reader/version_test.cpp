@@ -76,9 +76,6 @@ TEST_F(VersionTest, OtherFailuresCloseTheTemporaryConnection) {
 TEST_F(VersionTest, BadArguments) {
   AddReader();
   EXPECT_EQ(RDR_BAD_ARGUMENTS, GetVersion(nullptr, "", vendor_, &length_, &version_));
-  EXPECT_EQ(RDR_BAD_ARGUMENTS, GetVersion(nullptr, kReaderName, nullptr, &length_, &version_));
-  EXPECT_EQ(RDR_BAD_ARGUMENTS, GetVersion(nullptr, kReaderName, vendor_, nullptr, &version_));
-  EXPECT_EQ(RDR_BAD_ARGUMENTS, GetVersion(nullptr, kReaderName, vendor_, &length_, nullptr));
   CloseReaderContext();
   EXPECT_EQ(RDR_NOT_CONNECTED, Query(nullptr));
 }
