@@ -3,7 +3,6 @@
 #include <string_view>
 #include <vector>
 
-#include "store/byte_order.h"
 #include "store/crc32.h"
 
 namespace zorad::store {
@@ -25,16 +24,6 @@ TEST(Crc32Test, KnownVectors) {
       {Bytes("123456789"), 0xD202D277},
   };
   for (const auto& c : cases) EXPECT_EQ(c.crc, CRC32(c.input)) << c.input.size() << " bytes";
-}
-
-TEST(Crc32Test, BigEndianHelpersRoundTrip) {
-  uint8_t b[4];
-  StoreBE32(b, 0x359A672F);
-  EXPECT_EQ((std::vector<uint8_t>{0x35, 0x9A, 0x67, 0x2F}), std::vector<uint8_t>(b, b + 4));
-  EXPECT_EQ(0x359A672Fu, LoadBE32(b));
-  StoreBE16(b, 0x8001);
-  EXPECT_EQ(0x80, b[0]);
-  EXPECT_EQ(0x8001, LoadBE16(b));
 }
 
 }  // namespace

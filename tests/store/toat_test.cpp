@@ -135,12 +135,5 @@ TEST(ToatTest, OperationsNeedATableAndARealObjectNumber) {
   EXPECT_CKR(CKR_GENERAL_ERROR, RecreateObjectInTOAT(token, 10, 0, moved, changed));
 }
 
-TEST(ToatTest, ChecksumOfAnEmptyTableIsAllOnes) {
-  auto token = TokenWithTable({0, 0, 0}, 64);
-  ASSERT_CKR(CKR_OK, StoreTOATChecksum(token));
-  const auto bytes = token.objects.toat->Bytes();
-  EXPECT_EQ((Entries{0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0}), Entries(bytes.begin(), bytes.end()));
-}
-
 }  // namespace
 }  // namespace zorad::store
