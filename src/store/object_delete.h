@@ -1,0 +1,24 @@
+// Removing a token object from the card.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/cryptoki.h"
+#include "slot/slot.h"
+
+namespace zorad::store {
+
+// Deletes the object with this id. A private key's card key slot is
+// regenerated, so its key is gone, and a public key paired with it (same
+// key reference, same area) is unlinked (its keyRef set to 0); that
+// partner's id goes to `*partnerId` when asked for, else it is left alone.
+// Card order: partner header, key slot, the object's blocks erased, then
+// the table.
+//
+// CKR_OBJECT_HANDLE_INVALID for an id not in the maps (FindTokenObject);
+// CKR_DEVICE_ERROR while objectsStale is set (card untouched);
+// CKR_FUNCTION_FAILED when the transaction or the application selection
+// fails; any later failure is CKR_DEVICE_ERROR with objectsStale set.
+CK_RV DeleteTokenObject(slot::Slot& slot, uint32_t id, uint32_t* partnerId = nullptr);
+
+}  // namespace zorad::store
