@@ -12,6 +12,12 @@ namespace zorad::card {
 
 inline constexpr size_t kTokenInfoFileSize = 72;
 inline constexpr size_t kLabelSize = 32;
+inline constexpr size_t kModelSize = 16;
+inline constexpr size_t kSerialFieldSize = 16;
+
+// The serial number as the token reports it: 14 upper-case hexadecimal
+// characters of the card's chip serial number, then 2 blanks.
+using SerialNumberField = std::array<uint8_t, kSerialFieldSize>;
 
 // Where an area's blocks and allocation table lie in its file.
 struct AreaDescriptor {
@@ -46,8 +52,8 @@ struct Token {
   std::array<uint8_t, kTokenInfoFileSize> infoFile{};  // the file as read from the card
   TokenInfoFile info;
   std::array<uint8_t, kLabelSize> label{};
-  std::array<uint8_t, 16> model{};
-  std::array<uint8_t, 16> serialNumber{};
+  std::array<uint8_t, kModelSize> model{};
+  SerialNumberField serialNumber{};
   CK_FLAGS tokenFlags = 0;
   uint32_t freePublicMemory = 0;
   uint32_t freePrivateMemory = 0;

@@ -1,0 +1,28 @@
+// The token information: read from the card into the Token record, and
+// handed to the application as a CK_TOKEN_INFO.
+#pragma once
+
+#include "card/token.h"
+#include "platform/cryptoki.h"
+#include "slot/slot.h"
+
+namespace zorad::card {
+
+// The model every token of the family reports.
+inline constexpr char kTokenModel[] = "Zorad 2.1";
+
+// Refills the identity part of the slot's token from the card: label,
+// token information file, serial number, free memory of the areas that
+// can be read, and the PIN state flags.
+//
+// A card without the application or its token files (6A82) reads as a
+// blank token; a token information file with another format or a wrong
+// checksum reads as all zero. CKR_TOKEN_NOT_RECOGNIZED when the card
+// answers an unexpected status word, CKR_FUNCTION_FAILED for reader and
+// transaction failures, and the results of the area selection pass through.
+CK_RV ReadTokenInfo(slot::Slot& slot);
+
+// The token's CK_TOKEN_INFO; every field not taken from the token is zero.
+void FillTokenInfo(CK_TOKEN_INFO& info, const Token& token);
+
+}  // namespace zorad::card

@@ -1,0 +1,67 @@
+#include "card/token_refresh.h"
+
+#include "card/token.h"
+#include "card/token_identity.h"
+#include "card/token_transaction.h"
+#include "store/area_select.h"
+#include "store/object_refresh.h"
+#include "trace/trace.h"
+
+namespace zorad::card {
+namespace {
+
+// Selects one area and rebuilds its object map and free memory.
+CK_RV RefreshArea(slot::Slot& slot, bool isPrivate, uint32_t& freeMemory, bool& changed) {
+  const CK_RV rv = store::SelectArea(slot, isPrivate, &changed);
+  if (rv != CKR_OK) return rv;
+  return store::RefreshTokenObjects(slot, &freeMemory);
+}
+
+CK_RV RefreshAreas(slot::Slot& slot, Token& token, bool* changed) {
+  bool publicChanged = false;
+  CK_RV rv = RefreshArea(slot, false, token.freePublicMemory, publicChanged);
+  if (rv != CKR_OK) return rv;
+  if (changed != nullptr) *changed = publicChanged;
+  if (slot.loginState != slot::kUser) return CKR_OK;
+  bool privateChanged = false;
+  rv = RefreshArea(slot, true, token.freePrivateMemory, privateChanged);
+  if (rv != CKR_OK) return rv;
+  if (changed != nullptr && privateChanged) *changed = true;
+  return CKR_OK;
+}
+
+CK_RV Failed(CK_RV rv) {
+  ZORAD_TRACE(trace::kOperations, "RefreshToken: %x\n", static_cast<unsigned>(rv));
+  return rv;
+}
+
+}  // namespace
+
+bool IsTokenObjectListRead(const slot::Slot& slot) {
+  const bool read = IsTokenRead(slot);
+  ZORAD_TRACE(trace::kOperations, "IsTokenRead: %x\n", read ? 1u : 0u);
+  const bool listRead = read && slot.token->objects.objectListRead;
+  ZORAD_TRACE(trace::kOperations, "IsTokenObjectListRead: %x\n", listRead ? 1u : 0u);
+  return listRead;
+}
+
+CK_RV RefreshToken(slot::Slot& slot, bool* changed) {
+  ZORAD_TRACE(trace::kOperations, "RefreshToken\n");
+  if (!slot.token) return Failed(CKR_FUNCTION_FAILED);
+  Token& token = *slot.token;
+  token.objects.objectsStale = true;
+  TokenTransaction transaction(slot);
+  CK_RV rv = transaction.BeginAndSelect(CKR_FUNCTION_FAILED);
+  if (rv != CKR_OK) return Failed(rv);
+  rv = RefreshAreas(slot, token, changed);
+  if (rv != CKR_OK) {
+    transaction.End();
+    return Failed(rv);
+  }
+  if (transaction.End() != CKR_OK) return Failed(CKR_FUNCTION_FAILED);
+  token.objects.objectsStale = false;
+  token.objects.objectListRead = true;
+  return CKR_OK;
+}
+
+}  // namespace zorad::card

@@ -1,0 +1,21 @@
+// Keeping the token's object lists in step with the card.
+#pragma once
+
+#include "platform/cryptoki.h"
+#include "slot/slot.h"
+
+namespace zorad::card {
+
+// True when the token has been read and its object lists too. No card
+// access.
+bool IsTokenObjectListRead(const slot::Slot& slot);
+
+// Reads the object lists again: the public area always, the private area
+// while the user is logged in, with their free memory. `changed`, when
+// given, tells whether another process changed an area's table since it
+// was last read. objectsStale stays set on every failure; the results of
+// the store pass through, reader and transaction failures are
+// CKR_FUNCTION_FAILED.
+CK_RV RefreshToken(slot::Slot& slot, bool* changed = nullptr);
+
+}  // namespace zorad::card

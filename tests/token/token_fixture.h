@@ -1,0 +1,76 @@
+// A card in a simulated reader and a slot record for it, as the slot table
+// would build one, for the token operations that take a slot.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "card/token.h"
+#include "reader/reader.h"
+#include "sim/card/card_device.h"
+#include "sim/card/simulated_card.h"
+#include "slot/slot.h"
+#include "support/module_fixture.h"
+
+namespace zorad::test {
+
+// A card of another family: it answers "file not found" to every command,
+// the application's SELECT included.
+class ForeignCard : public sim::CardDevice {
+ public:
+  std::vector<uint8_t> Atr() const override { return {0x3B, 0x02, 0x14, 0x50}; }
+  void PowerOn() override {}
+  void PowerOff() override {}
+  void Reset() override {}
+  sim::CardAnswer Transmit(std::span<const uint8_t>) override { return {{0x6A, 0x82}}; }
+};
+
+// The bytes of a blank-padded text field.
+template <size_t N>
+std::string Field(const unsigned char (&field)[N]) {
+  return std::string(reinterpret_cast<const char*>(field), N);
+}
+inline std::string Padded(const std::string& text, size_t width) {
+  std::string field = text.substr(0, width);
+  field.resize(width, ' ');
+  return field;
+}
+
+class TokenTest : public InitializedTest {
+ protected:
+  static constexpr const char* kReaderName = "Token Reader";
+
+  void SetUp() override {
+    InitializedTest::SetUp();
+    ASSERT_TRUE(sim::pcsc::AddReader(kReaderName));
+  }
+  void TearDown() override {
+    if (slot_.reader) reader::CloseReader(slot_.reader.get());
+    InitializedTest::TearDown();
+  }
+
+  std::shared_ptr<sim::SimulatedCard> InsertCard(const sim::CardPersonalisation& p = {}) {
+    auto card = std::make_shared<sim::SimulatedCard>(p);
+    EXPECT_TRUE(sim::pcsc::InsertCard(kReaderName, card));
+    return card;
+  }
+
+  // The slot with a new, unread token, as InsertToken leaves it.
+  slot::Slot& SlotWithNewToken() {
+    if (slot_.reader) reader::CloseReader(slot_.reader.get());
+    slot_.slotId = 1;
+    slot_.readerName = kReaderName;
+    slot_.reader = reader::NewReader(kReaderName);
+    slot_.token = std::make_unique<card::Token>();
+    return slot_;
+  }
+
+  slot::Slot slot_;
+};
+
+}  // namespace zorad::test
