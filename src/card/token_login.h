@@ -1,0 +1,35 @@
+// Proving a PIN to the token's card, and logging the card out again.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "card/pin_block.h"
+#include "platform/cryptoki.h"
+#include "slot/slot.h"
+
+namespace zorad::card {
+
+// VERIFY of the security officer's (CKU_SO) or the user's (CKU_USER) PIN,
+// padded to its PIN block, in one token transaction; with `newPin` the PIN
+// of the same reference is then changed to it in the same transaction.
+// The slot's loginState is left to the caller.
+//   CKR_GENERAL_ERROR   no reader or token
+//   CKR_ARGUMENTS_BAD   PIN over 8 bytes, a null PIN with a length, another
+//                       user type (nothing sent)
+//   CKR_PIN_INCORRECT   the card answers 63Cx
+//   CKR_PIN_LOCKED      the card answers 6983
+//   CKR_FUNCTION_FAILED any other card or reader failure
+CK_RV LoginToken(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin,
+                 size_t pinLength, const PinBlock* newPin = nullptr);
+
+// Ends every PIN verification on the card by powering it down, forgets the
+// private objects, sets the slot's loginState to 0 and reads the public
+// objects again. CKR_GENERAL_ERROR for a slot without a token or whose
+// tables were never read (the card is reset all the same), CKR_FUNCTION_FAILED
+// when the reset or the transaction fails, CKR_TOKEN_NOT_RECOGNIZED when the
+// application is not selectable, else the refresh's result. objectsStale is
+// set on every failure.
+CK_RV LogoutToken(slot::Slot& slot);
+
+}  // namespace zorad::card

@@ -1,0 +1,72 @@
+// The session table: the sessions the application opened on the slots.
+//
+// Handles come from a counter that is never reset, so a closed session's
+// handle is never handed out again. The login state is the slot's and is
+// shared by all its sessions. Everything here runs under the library lock.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+
+#include "platform/cryptoki.h"
+#include "store/token_object.h"
+
+namespace zorad::session {
+
+// Where one session's object search stands. Each session keeps its own
+// template, so searches of several sessions run side by side.
+struct ObjectSearch {
+  store::AttributeList searchTemplate;  // empty: every object matches
+  uint32_t findLastTokenObjectId = 0;   // card id of the last token object visited
+  bool tokenObjectsDone = false;        // the token objects have all been visited
+  // The session objects are visited in ascending handle order; this is the
+  // lowest handle not visited yet, so entries removed meanwhile do no harm.
+  uint32_t nextObjectHandle = 1;
+  bool sessionObjectsDone = false;
+};
+
+struct Session {
+  uint32_t readWrite = 0;  // 1 when opened with CKF_RW_SESSION
+  uint32_t slotId = 0;
+  CK_FLAGS flags = 0;      // as given to C_OpenSession
+  // The sign or verify operation under way: its mechanism, and the card id of
+  // its key (0: none). Sign and verify share the pair.
+  CK_MECHANISM_TYPE operationMechanism = 0;
+  uint32_t operationKey = 0;
+  // The active object search, if any.
+  std::optional<ObjectSearch> search;
+};
+
+using SessionMap = std::map<uint32_t, Session>;
+
+// The table, walked in ascending handle order.
+SessionMap& Sessions();
+
+// Opens a session on the slot and returns its new handle.
+uint32_t OpenSession(bool readWrite, uint32_t slotId, CK_FLAGS flags);
+
+// The session with this handle, or null.
+Session* FindSession(CK_SESSION_HANDLE handle);
+
+// Destroys the session's own session objects and removes the session.
+// CKR_SESSION_HANDLE_INVALID for an unknown handle. The slot's login state
+// is left alone.
+CK_RV CloseSession(CK_SESSION_HANDLE handle);
+
+// Closes every session of the slot, with its session objects. The slot's
+// login state is left alone.
+void CloseAllSessions(uint32_t slotId);
+
+// The session's CK_SESSION_INFO. CKR_ARGUMENTS_BAD without `info`,
+// CKR_SESSION_HANDLE_INVALID for an unknown handle, CKR_GENERAL_ERROR when
+// the slot or its token is gone (slotID and flags are filled in then).
+CK_RV GetSessionInfo(CK_SESSION_HANDLE handle, CK_SESSION_INFO* info);
+
+// True when a read-only session is open on the slot.
+bool ReadOnlySessionExists(uint32_t slotId);
+
+// True when any session is open on the slot.
+bool SessionExistsOnSlot(uint32_t slotId);
+
+}  // namespace zorad::session
