@@ -1,0 +1,185 @@
+// Reading and changing a token object's attributes. Both open the object
+// the same way (OpenObject); a change then merges the new values, refits
+// the object's blocks when the record's size changes, rewrites the record,
+// writes the table when it changed, and erases the blocks the object gave
+// up only after that, so that a change cut short never leaves a listed
+// block erased.
+#include "store/attribute_access.h"
+
+#include <cstdint>
+#include <new>
+#include <optional>
+
+#include "card/token.h"
+#include "card/token_identity.h"
+#include "card/token_transaction.h"
+#include "store/area_select.h"
+#include "store/object_record.h"
+#include "store/object_search.h"
+#include "store/record_body.h"
+#include "store/record_refit.h"
+#include "store/template_summary.h"
+#include "trace/trace.h"
+
+namespace zorad::store {
+namespace {
+
+struct Opened {
+  CK_RV rv = CKR_OK;
+  bool touchedCard = false;  // a failure from here on leaves the cache stale
+  TokenObject* object = nullptr;
+};
+
+// Finds the object and, inside the begun transaction, checks the card's
+// identity, selects its area (refusing a table another process changed),
+// confirms its header and reads its attributes fresh.
+Opened OpenObject(slot::Slot& slot, uint32_t id, card::TokenTransaction& transaction) {
+  Opened o;
+  bool isPrivate = false;
+  o.object = FindTokenObject(slot, id, &isPrivate);
+  if (!o.object || transaction.BeginAndSelect(CKR_FUNCTION_FAILED) != CKR_OK) {
+    o.rv = CKR_FUNCTION_FAILED;
+    return o;
+  }
+  o.touchedCard = true;
+  o.rv = card::IsTheSameToken(slot);
+  if (o.rv != CKR_OK) return o;
+  bool changed = false;
+  o.rv = SelectArea(slot, isPrivate, &changed);
+  if (o.rv == CKR_OK && changed) o.rv = CKR_FUNCTION_FAILED;
+  if (o.rv != CKR_OK) return o;
+  if (RereadTokenObjectHeader(slot, *o.object, changed) != CKR_OK || changed) {
+    o.rv = CKR_FUNCTION_FAILED;
+    return o;
+  }
+  o.rv = ReadTokenObjectAttributes(slot, *o.object);
+  return o;
+}
+
+CK_RV Failed(const char* operation, CK_RV rv) {
+  ZORAD_TRACE(trace::kOperations, "%s: %x\n", operation, static_cast<unsigned>(rv));
+  return rv;
+}
+
+uint32_t TraceRef(const void* p) {
+  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
+}
+
+// The object as it was before a change, put back when the change fails.
+struct Backup {
+  uint32_t offs;
+  TokenObjectHeader toh;
+  AttributeList attributes;
+
+  void Restore(TokenObject& object) {
+    object.offs = offs;
+    object.toh = toh;
+    object.attributes = std::move(attributes);
+  }
+};
+
+// Key material is never part of a record: a key's value cannot be changed.
+bool ChangesKeyValue(const AttributeList& current, const AttributeList& values) {
+  if (values.count(CKA_VALUE) == 0) return false;
+  AttributeList classOnly;
+  if (auto it = current.find(CKA_CLASS); it != current.end()) classOnly.insert(*it);
+  if (auto it = values.find(CKA_CLASS); it != values.end()) classOnly[CKA_CLASS] = it->second;
+  return SummarizeAttributes(current).isKey || SummarizeAttributes(classOnly).isKey;
+}
+
+// Writes the merged record, refitting its blocks when its size changed,
+// and the table when that changed. The erasure of freed blocks follows.
+CK_RV Rewrite(slot::Slot& slot, TokenObject& object, const AllocationTable& previous,
+              bool& tableChanged, bool& tableSent) {
+  const TemplateSummary summary = SummarizeAttributes(object.attributes);
+  CK_RV rv = CheckRepresentable(object.attributes, summary.isKey);
+  if (rv != CKR_OK) return rv;
+  const uint32_t oldSize = uint32_t{object.toh.size} + kHeaderSize;
+  const uint32_t newSize = static_cast<uint32_t>(summary.bodySize + kHeaderSize);
+  tableChanged = false;
+  if (newSize != oldSize) {
+    rv = RefitObjectBlocks(*slot.token, object, newSize, previous, tableChanged);
+    if (rv != CKR_OK) return rv;
+  }
+  rv = UpdateTokenObject(slot, object);
+  if (rv != CKR_OK || !tableChanged) return rv;
+  tableSent = true;
+  return UpdateTOAT(slot);
+}
+
+CK_RV ChangeObject(slot::Slot& slot, TokenObject& object, const AttributeList& values) {
+  if (ChangesKeyValue(object.attributes, values)) return CKR_ATTRIBUTE_READ_ONLY;
+  std::optional<AllocationTable> previous;
+  Backup backup{object.offs, object.toh, object.attributes};
+  try {
+    previous = *slot.token->objects.toat;
+    for (const auto& [type, value] : values) object.attributes[type] = value;
+  } catch (const std::bad_alloc&) {
+    backup.Restore(object);
+    return CKR_HOST_MEMORY;
+  }
+  bool tableChanged = false;
+  bool tableSent = false;
+  const CK_RV rv = Rewrite(slot, object, *previous, tableChanged, tableSent);
+  if (rv != CKR_OK) {
+    // Nothing was written for a list the record cannot hold.
+    if (rv != CKR_ATTRIBUTE_TYPE_INVALID && rv != CKR_ATTRIBUTE_VALUE_INVALID) {
+      slot.token->objects.objectsStale = true;
+    }
+    // Until the table is sent the card's table is the one read.
+    if (!tableSent) *slot.token->objects.toat = *previous;
+    backup.Restore(object);
+    return rv;
+  }
+  // The change is on the card; blocks left unerased are unlisted.
+  if (tableChanged && ClearBlocksByTOAT(slot, *previous) != CKR_OK) {
+    ZORAD_TRACE(trace::kSteps, "SetTokenAttributeValues: freed blocks not all erased\n");
+  }
+  return CKR_OK;
+}
+
+}  // namespace
+
+CK_RV GetTokenAttributeValues(slot::Slot& slot, uint32_t id, AttributeList& out) {
+  ZORAD_TRACE(trace::kOperations, "GetTokenAttributeValues (%08x, %08x, %08x)\n",
+              TraceRef(&slot), id, TraceRef(&out));
+  if (!slot.token || !slot.reader) return Failed("GetTokenAttributeValues", CKR_FUNCTION_FAILED);
+  card::TokenTransaction transaction(slot);
+  const Opened opened = OpenObject(slot, id, transaction);
+  if (opened.rv != CKR_OK) {
+    if (opened.touchedCard) slot.token->objects.objectsStale = true;
+    transaction.End();
+    return Failed("GetTokenAttributeValues", opened.rv);
+  }
+  if (transaction.End() != CKR_OK) return Failed("GetTokenAttributeValues", CKR_FUNCTION_FAILED);
+  out = opened.object->attributes;
+  ZORAD_TRACE(trace::kOperations, "GetTokenAttributeValues: 0\n");
+  return CKR_OK;
+}
+
+CK_RV SetTokenAttributeValues(slot::Slot& slot, uint32_t id, const AttributeList& values) {
+  ZORAD_TRACE(trace::kOperations, "SetTokenAttributeValues (%08x, %08x, %08x)\n",
+              TraceRef(&slot), id, TraceRef(&values));
+  if (!slot.token || !slot.reader) return Failed("SetTokenAttributeValues", CKR_FUNCTION_FAILED);
+  if (slot.token->objects.objectsStale) return Failed("SetTokenAttributeValues", CKR_DEVICE_ERROR);
+  // Types and values no record can carry are refused before the card.
+  CK_RV rv = CheckRepresentable(values, false);
+  if (rv != CKR_OK) return Failed("SetTokenAttributeValues", rv);
+  card::TokenTransaction transaction(slot);
+  const Opened opened = OpenObject(slot, id, transaction);
+  if (opened.rv != CKR_OK) {
+    if (opened.touchedCard) slot.token->objects.objectsStale = true;
+    transaction.End();
+    return Failed("SetTokenAttributeValues", opened.rv);
+  }
+  rv = ChangeObject(slot, *opened.object, values);
+  if (rv != CKR_OK) {
+    transaction.End();
+    return Failed("SetTokenAttributeValues", rv);
+  }
+  if (transaction.End() != CKR_OK) return Failed("SetTokenAttributeValues", CKR_FUNCTION_FAILED);
+  ZORAD_TRACE(trace::kOperations, "SetTokenAttributeValues: 0\n");
+  return CKR_OK;
+}
+
+}  // namespace zorad::store

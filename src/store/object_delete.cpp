@@ -1,0 +1,154 @@
+// Deleting a token object. In one reader transaction: the card's identity,
+// the object's area and header (the map re-read when another process
+// changed the object), then for a private key its public partner unlinked
+// and its key slot regenerated, then the table written without the object,
+// and last its freed blocks erased.
+//
+// The table goes to the card before the blocks are erased: a deletion cut
+// short in between leaves unlisted blocks with old content, which nothing
+// reads. Erasing first would leave a listed object with a zeroed header,
+// and that makes every object of the area unreadable.
+#include "store/object_delete.h"
+
+#include <new>
+#include <optional>
+
+#include "card/token.h"
+#include "card/token_identity.h"
+#include "card/token_transaction.h"
+#include "store/area.h"
+#include "store/area_select.h"
+#include "store/key_slot.h"
+#include "store/object_record.h"
+#include "store/object_refresh.h"
+#include "store/object_search.h"
+#include "store/template_summary.h"
+#include "store/toat.h"
+#include "trace/trace.h"
+
+namespace zorad::store {
+namespace {
+
+CK_RV Failed(CK_RV rv) {
+  ZORAD_TRACE(trace::kOperations, "DeleteTokenObject: %x\n", static_cast<unsigned>(rv));
+  return rv;
+}
+
+// Selects the area and makes sure the map entry still describes the card:
+// a changed header means another process rewrote or replaced the object, so
+// the area's map is read again. The entry found afterwards, or null.
+CK_RV Recheck(slot::Slot& slot, uint32_t id, bool isPrivate, TokenObject*& object) {
+  CK_RV rv = card::IsTheSameToken(slot);
+  if (rv == CKR_OK) rv = SelectArea(slot, isPrivate);
+  if (rv != CKR_OK) return rv;
+  if (!object) return CKR_OBJECT_HANDLE_INVALID;
+  bool changed = false;
+  rv = RereadTokenObjectHeader(slot, *object, changed);
+  if (rv == CKR_OK && changed) rv = RefreshTokenObjects(slot);
+  if (rv != CKR_OK) return rv;
+  ObjectMap& objects = slot.token->objects.ObjectsOf(AreaOf(isPrivate));
+  const auto it = objects.find(id);
+  object = it == objects.end() ? nullptr : &it->second;
+  return object ? CKR_OK : CKR_OBJECT_HANDLE_INVALID;
+}
+
+// The object's class: from the attributes held in memory, or read from the
+// card when they were never loaded, so that a private key is always known.
+CK_RV ClassOf(slot::Slot& slot, TokenObject& object, uint32_t& objectClass) {
+  if (object.attributes.empty()) {
+    const CK_RV rv = ReadTokenObjectAttributes(slot, object);
+    if (rv != CKR_OK) return rv;
+  }
+  objectClass = SummarizeAttributes(object.attributes).objectClass;
+  return CKR_OK;
+}
+
+// A private key's partner: the first other object of its area, in id order,
+// that names the same key slot.
+TokenObject* PartnerOf(ObjectMap& objects, const TokenObject& key) {
+  for (auto& [id, other] : objects) {
+    if (&other != &key && other.toh.keyRef == key.toh.keyRef) return &other;
+  }
+  return nullptr;
+}
+
+// Unlinks the partner and replaces the key in the card slot by a fresh one.
+CK_RV RetireKey(slot::Slot& slot, bool isPrivate, TokenObject& key,
+                std::optional<uint32_t>& partnerId) {
+  ObjectMap& objects = slot.token->objects.ObjectsOf(AreaOf(isPrivate));
+  if (TokenObject* partner = PartnerOf(objects, key)) {
+    const uint8_t keyRef = partner->toh.keyRef;
+    partner->toh.keyRef = 0;
+    const CK_RV rv = UpdateTokenObjectHeader(slot, *partner);
+    if (rv != CKR_OK) {
+      partner->toh.keyRef = keyRef;
+      return rv;
+    }
+    partnerId = partner->toh.id;
+  }
+  CK_RV rv = GenerateKeyPairInSlot(slot, key.toh.keyRef);
+  if (rv == CKR_OK) rv = SelectAreaFile(slot, isPrivate);
+  return rv;
+}
+
+CK_RV RemoveFromCard(slot::Slot& slot, uint32_t id, bool isPrivate,
+                     std::optional<uint32_t>& partnerId) {
+  card::Token& token = *slot.token;
+  TokenObject* object = FindTokenObject(slot, id);
+  CK_RV rv = Recheck(slot, id, isPrivate, object);
+  if (rv != CKR_OK) return rv;
+  std::optional<AllocationTable> copy;
+  try {
+    copy = *token.objects.toat;
+  } catch (const std::bad_alloc&) {
+    return CKR_HOST_MEMORY;
+  }
+  const AllocationTable& previous = *copy;
+  const auto firstBlock = previous.Layout().BlockAt(object->offs);
+  if (!firstBlock) return CKR_GENERAL_ERROR;
+  const uint8_t ni = previous.Entries()[*firstBlock];
+  uint32_t objectClass = 0;
+  rv = ClassOf(slot, *object, objectClass);
+  // A key slot shared by nothing (reference 0) is not regenerated.
+  if (rv == CKR_OK && objectClass == CKO_PRIVATE_KEY && object->toh.keyRef != 0) {
+    rv = RetireKey(slot, isPrivate, *object, partnerId);
+  }
+  if (rv == CKR_OK) rv = DeleteObjectFromTOAT(token, ni);
+  if (rv == CKR_OK) rv = UpdateTOAT(slot);
+  if (rv != CKR_OK) return rv;
+  token.objects.ObjectsOf(AreaOf(isPrivate)).erase(id);
+  // The object is gone from the card; blocks left unerased are unlisted.
+  if (ClearBlocksByTOAT(slot, previous) != CKR_OK) {
+    ZORAD_TRACE(trace::kSteps, "DeleteTokenObject: freed blocks not all erased\n");
+  }
+  return CKR_OK;
+}
+
+}  // namespace
+
+CK_RV DeleteTokenObject(slot::Slot& slot, uint32_t id, uint32_t* partnerId) {
+  ZORAD_TRACE(trace::kOperations, "DeleteTokenObject\n");
+  if (!slot.token || !slot.reader) return Failed(CKR_FUNCTION_FAILED);
+  if (slot.token->objects.objectsStale) return Failed(CKR_DEVICE_ERROR);
+  bool isPrivate = false;
+  if (!FindTokenObject(slot, id, &isPrivate)) return Failed(CKR_OBJECT_HANDLE_INVALID);
+  card::TokenTransaction transaction(slot);
+  if (transaction.BeginAndSelect(CKR_FUNCTION_FAILED) != CKR_OK) {
+    return Failed(CKR_FUNCTION_FAILED);
+  }
+  std::optional<uint32_t> partner;
+  const CK_RV reason = RemoveFromCard(slot, id, isPrivate, partner);
+  if (reason != CKR_OK) {
+    slot.token->objects.objectsStale = true;
+    transaction.End();
+    ZORAD_TRACE(trace::kOperations, "DeleteTokenObject: %x (rv: %x)\n",
+                static_cast<unsigned>(CKR_DEVICE_ERROR), static_cast<unsigned>(reason));
+    return CKR_DEVICE_ERROR;
+  }
+  if (partner && partnerId) *partnerId = *partner;
+  if (transaction.End() != CKR_OK) return Failed(CKR_FUNCTION_FAILED);
+  ZORAD_TRACE(trace::kOperations, "DeleteTokenObject: 0\n");
+  return CKR_OK;
+}
+
+}  // namespace zorad::store
