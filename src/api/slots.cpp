@@ -1,27 +1,29 @@
 // Slot and token information entry points and the slot-event wait.
 #include "api/entry_frame.h"
-#include "api/pending.h"
+#include "slot/slot_events.h"
+#include "slot/slot_queries.h"
 
 using namespace zorad::api;
 
 extern "C" {
 
-CK_RV C_GetSlotList(CK_BBOOL, CK_SLOT_ID_PTR, CK_ULONG_PTR pulCount) {
+CK_RV C_GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR pSlotList, CK_ULONG_PTR pulCount) {
   EntryFrame frame(EntryPoint::kGetSlotList);
   if (pulCount == nullptr) return frame.Return(CKR_ARGUMENTS_BAD);
-  return frame.Locked([&] { return NotAvailableYet(); });
+  return frame.Locked(
+      [&] { return zorad::slot::ListSlots(tokenPresent, pSlotList, pulCount); });
 }
 
 CK_RV C_GetSlotInfo(CK_SLOT_ID slotID, CK_SLOT_INFO_PTR pInfo) {
   EntryFrame frame(EntryPoint::kGetSlotInfo, TraceValue(slotID));
   if (pInfo == nullptr) return frame.Return(CKR_ARGUMENTS_BAD);
-  return frame.Locked([&] { return NotAvailableYet(); });
+  return frame.Locked([&] { return zorad::slot::GetSlotInfo(slotID, pInfo); });
 }
 
 CK_RV C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo) {
   EntryFrame frame(EntryPoint::kGetTokenInfo, TraceValue(slotID));
   if (pInfo == nullptr) return frame.Return(CKR_ARGUMENTS_BAD);
-  return frame.Locked([&] { return NotAvailableYet(); });
+  return frame.Locked([&] { return zorad::slot::GetTokenInfo(slotID, pInfo); });
 }
 
 CK_RV C_WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOID_PTR pReserved) {
@@ -30,10 +32,7 @@ CK_RV C_WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOID_PTR pRese
   if (flags != 0 && flags != CKF_DONT_BLOCK) return frame.Return(CKR_ARGUMENTS_BAD);
   if (pSlot == nullptr) return frame.Return(CKR_ARGUMENTS_BAD);
   // The wait takes the library lock itself for each polling cycle.
-  return frame.Unlocked([&] {
-    const LibraryLock lock;
-    return lock.ok() ? NotAvailableYet() : lock.result();
-  });
+  return frame.Unlocked([&] { return zorad::slot::WaitForSlotEvent(pSlot, flags); });
 }
 
 }  // extern "C"

@@ -35,11 +35,12 @@ void CancelReaderContext() {
 ReaderResult ReopenReaderContext() {
   ZORAD_TRACE(trace::kOperations, "ReopenReaderContext\n");
   ZORAD_TRACE(trace::kOperations, "CloseReaderContext\n");
-  // A context already lost to an earlier failed release is not released
-  // again: that would fail every time and the service could never be
-  // reached again.
+  // A service that stopped and came back no longer knows the old context
+  // and refuses to release it (SCARD_E_NO_SERVICE). The old handle is
+  // dropped all the same and a new context established; otherwise the
+  // module could never reach the service again.
   const SCARDCONTEXT old = g_context.exchange(0);
-  if (old != 0 && SCardReleaseContext(old) != SCARD_S_SUCCESS) return RDR_FAILED;
+  if (old != 0) SCardReleaseContext(old);
   return OpenReaderContext() == SCARD_S_SUCCESS ? RDR_OK : RDR_FAILED;
 }
 

@@ -19,8 +19,9 @@ void CloseReaderContext();
 // waiter). Safe to call without the library lock.
 void CancelReaderContext();
 // Releases the context and establishes a new one, after the service
-// stopped. RDR_FAILED when either step fails; a failed release leaves no
-// context, and the next call then only establishes.
+// stopped. The new context is established even when the release fails (a
+// restarted service has forgotten the old one). RDR_FAILED when no new
+// context could be established; there is then no context.
 ReaderResult ReopenReaderContext();
 
 }  // namespace zorad::reader

@@ -31,6 +31,7 @@ struct Slot {
   Slot(const Slot&) = delete;
   Slot& operator=(const Slot&) = delete;
 
+  uint32_t slotId = 0;  // the key of the slot in the slot table
   std::string readerName;
   uint8_t flags = 0;
   // flags as last reported to the application; a difference is an event.

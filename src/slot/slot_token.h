@@ -1,0 +1,33 @@
+// Attaching a card to a slot as its token and detaching it again.
+#pragma once
+
+#include <memory>
+
+#include "card/token.h"
+#include "platform/cryptoki.h"
+#include "slot/slot.h"
+
+namespace zorad::slot {
+
+// Replaces the slot's token by a new one, connects to the card and, when
+// `readInfo` is set, reads the token information. A failed connection is
+// CKR_FUNCTION_FAILED; the new token stays attached either way.
+CK_RV InsertToken(Slot& slot, bool readInfo);
+
+// Disconnects from the card and frees the token. CKR_FUNCTION_FAILED when
+// the disconnect fails; the token is freed all the same.
+CK_RV RemoveToken(Slot& slot);
+
+// Frees a token with everything it owns; null is fine.
+void FreeToken(std::unique_ptr<card::Token>& token);
+
+// Removes the token and forgets the slot's state: flags (the reader bit
+// too, until the next reader list), reported flags and login state.
+CK_RV ClearSlot(Slot& slot);
+
+// Makes the slot's token ready for a new session: the card must be in the
+// reader; it is attached and its object lists read unless that was done and
+// the card is still reachable. CKR_TOKEN_NOT_PRESENT without a card.
+CK_RV PrepareSlotForSession(Slot& slot);
+
+}  // namespace zorad::slot
