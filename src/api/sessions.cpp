@@ -1,8 +1,29 @@
 // Sessions and login.
 #include "api/entry_frame.h"
-#include "api/pending.h"
+#include "session/login.h"
+#include "session/session_table.h"
+#include "slot/slot_table.h"
+#include "slot/slot_token.h"
 
 using namespace zorad::api;
+using namespace zorad;
+
+namespace {
+
+CK_RV OpenSessionOnSlot(CK_SLOT_ID slotID, CK_FLAGS flags, CK_SESSION_HANDLE& handle) {
+  slot::Slot* slot = slot::FindSlot(slotID);
+  if (slot == nullptr) return CKR_SLOT_ID_INVALID;
+  const bool readWrite = (flags & CKF_RW_SESSION) != 0;
+  if (!readWrite && slot->loginState == slot::kSecurityOfficer) {
+    return CKR_SESSION_READ_WRITE_SO_EXISTS;
+  }
+  const CK_RV rv = slot::PrepareSlotForSession(*slot);
+  if (rv != CKR_OK) return rv;
+  handle = session::OpenSession(readWrite, slot->slotId, flags);
+  return CKR_OK;
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -16,17 +37,17 @@ CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR, CK_NOTIFY,
       phSession == nullptr) {
     return frame.Return(CKR_ARGUMENTS_BAD);
   }
-  return frame.Locked([&] { return NotAvailableYet(); });
+  return frame.Locked([&] { return OpenSessionOnSlot(slotID, flags, *phSession); });
 }
 
 CK_RV C_CloseSession(CK_SESSION_HANDLE hSession) {
   EntryFrame frame(EntryPoint::kCloseSession, TraceValue(hSession));
-  return frame.Locked([&] { return NotAvailableYet(); });
+  return frame.Locked([&] { return session::CloseSession(hSession); });
 }
 
-CK_RV C_GetSessionInfo(CK_SESSION_HANDLE hSession, CK_SESSION_INFO_PTR) {
+CK_RV C_GetSessionInfo(CK_SESSION_HANDLE hSession, CK_SESSION_INFO_PTR pInfo) {
   EntryFrame frame(EntryPoint::kGetSessionInfo, TraceValue(hSession));
-  return frame.Locked([&] { return NotAvailableYet(); });
+  return frame.Locked([&] { return session::GetSessionInfo(hSession, pInfo); });
 }
 
 CK_RV C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_UTF8CHAR_PTR pPin,
@@ -36,12 +57,12 @@ CK_RV C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_UTF8CHAR_PTR
   if (userType != CKU_SO && userType != CKU_USER && userType != CKU_CONTEXT_SPECIFIC) {
     return frame.Return(CKR_USER_TYPE_INVALID);
   }
-  return frame.Locked([&] { return NotAvailableYet(); });
+  return frame.Locked([&] { return session::Login(hSession, userType, pPin, ulPinLen); });
 }
 
 CK_RV C_Logout(CK_SESSION_HANDLE hSession) {
   EntryFrame frame(EntryPoint::kLogout, TraceValue(hSession));
-  return frame.Locked([&] { return NotAvailableYet(); });
+  return frame.Locked([&] { return session::Logout(hSession); });
 }
 
 }  // extern "C"

@@ -1,0 +1,95 @@
+#include "card/token_login.h"
+
+#include "card/apdu.h"
+#include "card/token.h"
+#include "card/token_refresh.h"
+#include "card/token_transaction.h"
+#include "reader/reader.h"
+#include "trace/trace.h"
+
+namespace zorad::card {
+namespace {
+
+// The card's PIN reference for a PKCS#11 user type; 0 for none.
+uint8_t PinReference(CK_USER_TYPE userType) {
+  switch (userType) {
+    case CKU_SO: return kSoPinReference;
+    case CKU_USER: return kUserPinReference;
+    default: return 0;
+  }
+}
+
+// What a refused VERIFY means.
+CK_RV VerifyFailure(const reader::Reader& r, reader::ReaderResult result) {
+  if (result != reader::RDR_BAD_STATUS) return CKR_FUNCTION_FAILED;
+  if (r.lastStatusWord == 0x6983) return CKR_PIN_LOCKED;
+  if ((r.lastStatusWord & 0xFFF0) == 0x63C0) return CKR_PIN_INCORRECT;
+  return CKR_FUNCTION_FAILED;
+}
+
+CK_RV LogoutFailed(slot::Slot& slot, CK_RV rv) {
+  if (slot.token) slot.token->objects.objectsStale = true;
+  ZORAD_TRACE(trace::kOperations, "LogoutToken: %x\n", static_cast<unsigned>(rv));
+  return rv;
+}
+
+}  // namespace
+
+CK_RV LoginToken(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin,
+                 size_t pinLength, const PinBlock* newPin) {
+  ZORAD_TRACE(trace::kOperations, "LoginToken\n");
+  if (!slot.reader || !slot.token) return CKR_GENERAL_ERROR;
+  const uint8_t reference = PinReference(userType);
+  PinBlock block;
+  if (reference == 0 || !block.Assign(pin, pinLength)) return CKR_ARGUMENTS_BAD;
+
+  TokenTransaction transaction(slot);
+  CK_RV rv = transaction.BeginAndSelect(CKR_FUNCTION_FAILED);
+  if (rv != CKR_OK) return rv;
+  reader::Reader& r = *slot.reader;
+  const reader::ReaderResult verified = APDU_Verify(&r, reference, block.data(), block.size());
+  if (verified != reader::RDR_OK) return VerifyFailure(r, verified);
+  if (newPin != nullptr &&
+      APDU_ChangeRefData(&r, reference, newPin->data(), newPin->size()) != reader::RDR_OK) {
+    return CKR_FUNCTION_FAILED;
+  }
+  rv = transaction.End();
+  ZORAD_TRACE(trace::kOperations, "LoginToken: %x\n", static_cast<unsigned>(rv));
+  return rv;
+}
+
+CK_RV LogoutToken(slot::Slot& slot) {
+  ZORAD_TRACE(trace::kOperations, "LogoutToken\n");
+  if (!slot.token || !slot.reader) {
+    // Without a card there is no verification left to end.
+    slot.loginState = slot::kNobody;
+    return LogoutFailed(slot, CKR_GENERAL_ERROR);
+  }
+  store::ObjectCache& objects = slot.token->objects;
+  objects.objectListRead = false;
+  objects.privateObjects.clear();
+  // The power-down ends the verification even when the rest fails, so the
+  // slot is never left logged in on the card while it says nobody is.
+  const bool tableRead = objects.toat.has_value();
+  if (reader::ResetReader(slot.reader.get(), static_cast<uint32_t>(reader::ResetMode::kUnpower)) !=
+      reader::RDR_OK) {
+    return LogoutFailed(slot, CKR_FUNCTION_FAILED);
+  }
+  slot.loginState = slot::kNobody;
+  if (!tableRead) return LogoutFailed(slot, CKR_GENERAL_ERROR);
+
+  TokenTransaction transaction(slot);
+  if (transaction.Begin() != CKR_OK) return LogoutFailed(slot, CKR_FUNCTION_FAILED);
+  const reader::ReaderResult selected = transaction.SelectApplication();
+  if (selected != reader::RDR_OK) {
+    return LogoutFailed(slot, selected == reader::RDR_BAD_STATUS ? CKR_TOKEN_NOT_RECOGNIZED
+                                                                 : CKR_FUNCTION_FAILED);
+  }
+  const CK_RV refreshed = RefreshToken(slot);
+  if (refreshed != CKR_OK) return LogoutFailed(slot, refreshed);
+  if (transaction.End() != CKR_OK) return LogoutFailed(slot, CKR_FUNCTION_FAILED);
+  ZORAD_TRACE(trace::kOperations, "LogoutToken: 0\n");
+  return CKR_OK;
+}
+
+}  // namespace zorad::card

@@ -1,0 +1,53 @@
+#include "card/token_pin.h"
+
+#include "card/apdu.h"
+#include "card/pin_block.h"
+#include "card/token_login.h"
+#include "card/token_transaction.h"
+#include "trace/trace.h"
+
+namespace zorad::card {
+namespace {
+
+inline constexpr uint16_t kAlreadyActive = 0x6989;
+
+CK_RV InitPinFinished(CK_RV rv) {
+  ZORAD_TRACE(trace::kOperations, "InitTokenPIN: %x\n", static_cast<unsigned>(rv));
+  return rv;
+}
+
+}  // namespace
+
+CK_RV InitTokenPIN(slot::Slot& slot, const uint8_t* pin, size_t pinLength) {
+  ZORAD_TRACE(trace::kOperations, "InitTokenPIN\n");
+  PinBlock block;
+  if (pin == nullptr || pinLength == 0 || !block.Assign(pin, pinLength)) {
+    return InitPinFinished(CKR_ARGUMENTS_BAD);
+  }
+  if (!slot.reader || !slot.token) return InitPinFinished(CKR_GENERAL_ERROR);
+  TokenTransaction transaction(slot);
+  CK_RV rv = transaction.BeginAndSelect(CKR_FUNCTION_FAILED);
+  if (rv != CKR_OK) return InitPinFinished(rv);
+  reader::Reader* r = slot.reader.get();
+  if (APDU_ActivateFile(r, kUserPinFile) != reader::RDR_OK &&
+      r->lastStatusWord != kAlreadyActive) {
+    return InitPinFinished(CKR_FUNCTION_FAILED);
+  }
+  if (APDU_ChangeRefData(r, kUserPinReference, block.data(), block.size()) != reader::RDR_OK) {
+    return InitPinFinished(CKR_FUNCTION_FAILED);
+  }
+  return InitPinFinished(transaction.End());
+}
+
+CK_RV SetTokenPIN(slot::Slot& slot, const uint8_t* oldPin, size_t oldLength,
+                  const uint8_t* newPin, size_t newLength, CK_USER_TYPE userType) {
+  ZORAD_TRACE(trace::kOperations, "SetTokenPIN\n");
+  PinBlock newBlock;
+  if (oldPin == nullptr || oldLength > kPinBlockSize || newPin == nullptr ||
+      !newBlock.Assign(newPin, newLength)) {
+    return CKR_ARGUMENTS_BAD;
+  }
+  return LoginToken(slot, userType, oldPin, oldLength, &newBlock);
+}
+
+}  // namespace zorad::card

@@ -1,0 +1,73 @@
+#include "session/login.h"
+
+#include "card/token_login.h"
+#include "card/token_refresh.h"
+#include "session/object_table.h"
+#include "session/session_table.h"
+#include "slot/slot_table.h"
+
+namespace zorad::session {
+namespace {
+
+// The login state a user type aims at.
+uint32_t TargetState(CK_USER_TYPE userType) {
+  return userType == CKU_SO ? slot::kSecurityOfficer : slot::kUser;
+}
+
+// After a user's PIN was verified the private objects become readable; when
+// they cannot be read the card is logged out again.
+CK_RV ReadPrivateObjects(slot::Slot& slot) {
+  if (card::RefreshToken(slot) == CKR_OK) return CKR_OK;
+  LogoutSlot(slot);
+  return CKR_GENERAL_ERROR;
+}
+
+CK_RV ReVerify(slot::Slot& slot, const uint8_t* pin, size_t pinLength) {
+  if (slot.loginState == slot::kNobody) return CKR_OPERATION_NOT_INITIALIZED;
+  const bool user = slot.loginState == slot::kUser;
+  const CK_RV rv = card::LoginToken(slot, user ? CKU_USER : CKU_SO, pin, pinLength);
+  if (rv != CKR_OK) return rv;
+  return user ? ReadPrivateObjects(slot) : CKR_OK;
+}
+
+CK_RV LogIn(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, size_t pinLength) {
+  const uint32_t target = TargetState(userType);
+  if (slot.loginState == target) return CKR_USER_ALREADY_LOGGED_IN;
+  if (slot.loginState != slot::kNobody) return CKR_USER_ANOTHER_ALREADY_LOGGED_IN;
+  if (userType == CKU_SO && ReadOnlySessionExists(slot.slotId)) {
+    return CKR_SESSION_READ_ONLY_EXISTS;
+  }
+  const CK_RV rv = card::LoginToken(slot, userType, pin, pinLength);
+  if (rv != CKR_OK) return rv;
+  slot.loginState = target;
+  return userType == CKU_USER ? ReadPrivateObjects(slot) : CKR_OK;
+}
+
+}  // namespace
+
+CK_RV Login(CK_SESSION_HANDLE handle, CK_USER_TYPE userType, const uint8_t* pin,
+            size_t pinLength) {
+  const Session* session = FindSession(handle);
+  if (session == nullptr) return CKR_SESSION_HANDLE_INVALID;
+  slot::Slot* slot = slot::FindSlot(session->slotId);
+  if (slot == nullptr) return CKR_GENERAL_ERROR;
+  if (userType == CKU_CONTEXT_SPECIFIC) return ReVerify(*slot, pin, pinLength);
+  if (userType != CKU_SO && userType != CKU_USER) return CKR_USER_TYPE_INVALID;
+  return LogIn(*slot, userType, pin, pinLength);
+}
+
+CK_RV Logout(CK_SESSION_HANDLE handle) {
+  const Session* session = FindSession(handle);
+  if (session == nullptr) return CKR_SESSION_HANDLE_INVALID;
+  slot::Slot* slot = slot::FindSlot(session->slotId);
+  if (slot == nullptr) return CKR_GENERAL_ERROR;
+  if (slot->loginState == slot::kNobody) return CKR_USER_NOT_LOGGED_IN;
+  return LogoutSlot(*slot);
+}
+
+CK_RV LogoutSlot(slot::Slot& slot) {
+  DestroyPrivateObjects(slot.slotId);
+  return card::LogoutToken(slot);
+}
+
+}  // namespace zorad::session

@@ -1,0 +1,144 @@
+#include "session/object_access.h"
+
+#include <algorithm>
+
+#include "session/attribute_values.h"
+#include "session/object_table.h"
+#include "session/session_table.h"
+#include "slot/slot_table.h"
+#include "store/attribute_access.h"
+#include "store/object_create.h"
+#include "store/object_delete.h"
+#include "trace/trace.h"
+
+namespace zorad::session {
+namespace {
+
+// What the session, slot and object checks found.
+struct ObjectContext {
+  Session* session = nullptr;
+  uint32_t sessionHandle = 0;
+  slot::Slot* slot = nullptr;
+  ObjectEntry* entry = nullptr;
+};
+
+CK_RV FindSessionAndSlot(CK_SESSION_HANDLE handle, ObjectContext& context) {
+  context.session = FindSession(handle);
+  if (context.session == nullptr) return CKR_SESSION_HANDLE_INVALID;
+  context.sessionHandle = static_cast<uint32_t>(handle);
+  context.slot = slot::FindSlot(context.session->slotId);
+  return context.slot == nullptr ? CKR_GENERAL_ERROR : CKR_OK;
+}
+
+// A token object's handle names an object on its own slot's card only: on
+// another slot the same card id would address a different object.
+CK_RV FindObject(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle,
+                 ObjectContext& context) {
+  const CK_RV rv = FindSessionAndSlot(sessionHandle, context);
+  if (rv != CKR_OK) return rv;
+  context.entry = FindObjectEntry(objectHandle);
+  if (context.entry == nullptr) return CKR_OBJECT_HANDLE_INVALID;
+  if (context.entry->isTokenObject() && context.entry->slotId != context.slot->slotId) {
+    return CKR_OBJECT_HANDLE_INVALID;
+  }
+  return CKR_OK;
+}
+
+bool UserLoggedIn(const ObjectContext& context) {
+  return context.slot->loginState == slot::kUser;
+}
+
+// Object classes whose CKA_VALUE is key material.
+bool IsKeyObject(const store::AttributeList& attributes) {
+  const auto it = attributes.find(CKA_CLASS);
+  if (it == attributes.end() || it->second.empty()) return false;
+  const uint8_t objectClass = it->second.front();
+  const bool highBytesZero = std::all_of(it->second.begin() + 1, it->second.end(),
+                                         [](uint8_t b) { return b == 0; });
+  return highBytesZero && (objectClass == CKO_PUBLIC_KEY || objectClass == CKO_PRIVATE_KEY ||
+                           objectClass == CKO_SECRET_KEY);
+}
+
+CK_RV StoreOnCard(slot::Slot& slot, uint32_t handle) {
+  ObjectEntry* entry = FindObjectEntry(handle);
+  if (entry == nullptr) return CKR_GENERAL_ERROR;
+  ZORAD_TRACE(trace::kSteps, "CreateTokenObject\n");
+  const CK_RV rv = store::CreateTokenObject(slot, &entry->tokenObjectId, entry->attributes);
+  if (rv != CKR_OK) DestroyObjectEntry(handle);
+  return rv;
+}
+
+}  // namespace
+
+CK_RV CreateObject(CK_SESSION_HANDLE sessionHandle, const store::AttributeList& attributes,
+                   CK_OBJECT_HANDLE& objectHandle) {
+  ObjectContext context;
+  const CK_RV rv = FindSessionAndSlot(sessionHandle, context);
+  if (rv != CKR_OK) return rv;
+  ZORAD_TRACE(trace::kSteps, "CKA_TOKEN\n");
+  const bool tokenObject = AttributeIsTrue(attributes, CKA_TOKEN);
+  ZORAD_TRACE(trace::kSteps, "CKA_PRIVATE\n");
+  if (AttributeIsTrue(attributes, CKA_PRIVATE) && !UserLoggedIn(context)) {
+    return CKR_USER_NOT_LOGGED_IN;
+  }
+  if (tokenObject && context.session->readWrite == 0) return CKR_SESSION_READ_ONLY;
+  ZORAD_TRACE(trace::kSteps, "NewObject\n");
+  const uint32_t owner = tokenObject ? 0 : context.sessionHandle;
+  const uint32_t handle = NewObject(owner, context.slot->slotId, attributes);
+  if (tokenObject) {
+    const CK_RV stored = StoreOnCard(*context.slot, handle);
+    if (stored != CKR_OK) return stored;
+  }
+  objectHandle = handle;
+  ZORAD_TRACE(trace::kSteps, "Obj id (%08X)\n", handle);
+  return CKR_OK;
+}
+
+CK_RV DestroyObject(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle) {
+  ObjectContext context;
+  const CK_RV rv = FindObject(sessionHandle, objectHandle, context);
+  if (rv != CKR_OK) return rv;
+  const bool tokenObject = context.entry->isTokenObject();
+  if (tokenObject && context.session->readWrite == 0) return CKR_SESSION_READ_ONLY;
+  if (context.entry->isPrivate != 0 && !UserLoggedIn(context)) return CKR_USER_NOT_LOGGED_IN;
+  if (tokenObject) {
+    const CK_RV deleted = store::DeleteTokenObject(*context.slot, context.entry->tokenObjectId);
+    if (deleted != CKR_OK) return deleted;
+  }
+  return DestroyObjectEntry(objectHandle);
+}
+
+CK_RV ReadObjectAttributes(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle,
+                           store::AttributeList& attributes) {
+  ObjectContext context;
+  const CK_RV rv = FindObject(sessionHandle, objectHandle, context);
+  if (rv != CKR_OK) return rv;
+  if (context.entry->isPrivate != 0 && !UserLoggedIn(context)) return CKR_USER_NOT_LOGGED_IN;
+  if (!context.entry->isTokenObject()) {
+    ZORAD_TRACE(trace::kSteps, "->attr_list\n");
+    attributes = context.entry->attributes;
+    return CKR_OK;
+  }
+  ZORAD_TRACE(trace::kSteps, "->GetTokenAttributeValues\n");
+  return store::GetTokenAttributeValues(*context.slot, context.entry->tokenObjectId, attributes);
+}
+
+CK_RV WriteObjectAttributes(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle,
+                            const store::AttributeList& values) {
+  ObjectContext context;
+  const CK_RV rv = FindObject(sessionHandle, objectHandle, context);
+  if (rv != CKR_OK) return rv;
+  const bool tokenObject = context.entry->isTokenObject();
+  if (tokenObject && context.session->readWrite == 0) return CKR_SESSION_READ_ONLY;
+  if (context.entry->isPrivate != 0 && !UserLoggedIn(context)) return CKR_USER_NOT_LOGGED_IN;
+  if (tokenObject) {
+    // The store reads the object fresh and refuses a key's CKA_VALUE itself.
+    return store::SetTokenAttributeValues(*context.slot, context.entry->tokenObjectId, values);
+  }
+  if (HasAttribute(values, CKA_VALUE) && IsKeyObject(context.entry->attributes)) {
+    return CKR_ATTRIBUTE_READ_ONLY;
+  }
+  return SetAttributeValues(objectHandle, values);
+}
+
+}  // namespace zorad::session

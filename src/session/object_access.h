@@ -1,0 +1,37 @@
+// The bodies of the object entry points: the session, slot, login and
+// read-only checks, then the session object in memory or the token object
+// on the card. Templates arrive, and attribute lists leave, in the card's
+// form; the application's form is the API layer's (api/integer_attributes.h).
+#pragma once
+
+#include <cstdint>
+
+#include "platform/cryptoki.h"
+#include "store/token_object.h"
+
+namespace zorad::session {
+
+// Makes a session object (no CKA_TOKEN, or false) or stores a token object
+// on the card, and gives its new handle. CKR_USER_NOT_LOGGED_IN for a
+// private object without the user logged in, CKR_SESSION_READ_ONLY for a
+// token object in a read-only session; a failed card creation leaves no
+// handle.
+CK_RV CreateObject(CK_SESSION_HANDLE sessionHandle, const store::AttributeList& attributes,
+                   CK_OBJECT_HANDLE& objectHandle);
+
+// Destroys a session object (of any session) or deletes a token object
+// from the card; the handle goes only when the deletion succeeded.
+CK_RV DestroyObject(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle);
+
+// All the object's attributes: a session object's from memory, a token
+// object's read fresh from the card.
+CK_RV ReadObjectAttributes(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle,
+                           store::AttributeList& attributes);
+
+// Replaces or adds values: in memory for a session object, on the card for
+// a token object. CKA_VALUE of a key object is read-only
+// (CKR_ATTRIBUTE_READ_ONLY, nothing changes).
+CK_RV WriteObjectAttributes(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle,
+                            const store::AttributeList& values);
+
+}  // namespace zorad::session

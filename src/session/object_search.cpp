@@ -1,0 +1,108 @@
+#include "session/object_search.h"
+
+#include "session/attribute_values.h"
+#include "session/object_table.h"
+#include "slot/slot_table.h"
+#include "store/object_search.h"
+#include "trace/trace.h"
+
+namespace zorad::session {
+namespace {
+
+// The handle of a token object the search met: its existing entry, or a
+// new one. CKR_GENERAL_ERROR if the card id is held by a session object.
+CK_RV HandleForTokenObject(uint32_t slotId, uint32_t id, const store::AttributeList& attributes,
+                           uint32_t& handle) {
+  handle = FindTokenObjectHandle(slotId, id);
+  if (handle == 0) {
+    handle = NewObjectHandle(0, slotId, attributes, id);
+    return CKR_OK;
+  }
+  return Objects().at(handle).owner == 0 ? CKR_OK : CKR_GENERAL_ERROR;
+}
+
+// Token objects in the store's order, until `maximum` handles are there or
+// the enumeration ends.
+CK_RV CollectTokenObjects(slot::Slot& slot, ObjectSearch& search, CK_OBJECT_HANDLE* handles,
+                          size_t maximum, size_t& count) {
+  while (count < maximum && !search.tokenObjectsDone) {
+    const store::AttributeList* attributes = nullptr;
+    uint32_t id = 0;
+    const CK_RV rv = store::SeekTokenObject(slot, search.findLastTokenObjectId, &attributes, &id);
+    if (rv != CKR_OK) return rv;
+    if (id == 0 || attributes == nullptr) {
+      search.tokenObjectsDone = true;
+      break;
+    }
+    search.findLastTokenObjectId = id;
+    if (!TemplateMatches(search.searchTemplate, *attributes)) continue;
+    uint32_t handle = 0;
+    const CK_RV made = HandleForTokenObject(slot.slotId, id, *attributes, handle);
+    if (made != CKR_OK) return made;
+    handles[count++] = handle;
+  }
+  return CKR_OK;
+}
+
+// Session objects of the slot in ascending handle order, from the search's
+// position on. Private ones only while the user is logged in.
+void CollectSessionObjects(const slot::Slot& slot, ObjectSearch& search,
+                           CK_OBJECT_HANDLE* handles, size_t maximum, size_t& count) {
+  const ObjectMap& objects = Objects();
+  auto it = objects.lower_bound(search.nextObjectHandle);
+  for (; it != objects.end() && count < maximum; ++it) {
+    const auto& [handle, entry] = *it;
+    if (handle == 0xFFFFFFFFu) {
+      search.sessionObjectsDone = true;  // no handle follows the last one
+    } else {
+      search.nextObjectHandle = handle + 1;
+    }
+    if (entry.owner == 0 || entry.slotId != slot.slotId) continue;
+    if (entry.isPrivate != 0 && slot.loginState != slot::kUser) continue;
+    if (!TemplateMatches(search.searchTemplate, entry.attributes)) continue;
+    handles[count++] = handle;
+  }
+  if (it == objects.end()) search.sessionObjectsDone = true;
+}
+
+}  // namespace
+
+CK_RV FindObjectsInit(Session* session, const store::AttributeList& searchTemplate) {
+  if (session == nullptr) return CKR_SESSION_HANDLE_INVALID;
+  slot::Slot* slot = slot::FindSlot(session->slotId);
+  if (slot == nullptr) return CKR_GENERAL_ERROR;
+  session->search.reset();
+  const CK_RV rv = store::SeekTokenObjectInit(*slot);
+  if (rv != CKR_OK) return rv;
+  ObjectSearch search;
+  search.searchTemplate = searchTemplate;
+  session->search = std::move(search);
+  return CKR_OK;
+}
+
+CK_RV FindObjects(Session* session, CK_OBJECT_HANDLE* handles, size_t maximum, size_t& found) {
+  found = 0;
+  if (session == nullptr) return CKR_OK;
+  slot::Slot* slot = slot::FindSlot(session->slotId);
+  if (slot == nullptr) return CKR_OK;
+  if (!session->search) return CKR_OPERATION_NOT_INITIALIZED;
+  if (handles == nullptr) return CKR_ARGUMENTS_BAD;
+  ObjectSearch& search = *session->search;
+  size_t count = 0;
+  const CK_RV rv = CollectTokenObjects(*slot, search, handles, maximum, count);
+  if (rv != CKR_OK) {
+    ZORAD_TRACE(trace::kOperations, "FindObjects: %x\n", static_cast<unsigned>(rv));
+    return rv;
+  }
+  if (!search.sessionObjectsDone) CollectSessionObjects(*slot, search, handles, maximum, count);
+  found = count;
+  return CKR_OK;
+}
+
+CK_RV FindObjectsFinal(Session& session) {
+  if (slot::FindSlot(session.slotId) == nullptr) return CKR_GENERAL_ERROR;
+  session.search.reset();
+  return CKR_OK;
+}
+
+}  // namespace zorad::session

@@ -1,0 +1,104 @@
+#include "session/session_table.h"
+
+#include "card/token_identity.h"
+#include "session/object_table.h"
+#include "slot/slot_table.h"
+#include "trace/trace.h"
+
+namespace zorad::session {
+namespace {
+
+SessionMap g_sessions;
+uint32_t g_nextSessionHandle = 0;
+
+// Handles outside the 32-bit range the table uses are unknown, not
+// truncated onto another session.
+std::optional<uint32_t> TableKey(CK_SESSION_HANDLE handle) {
+  if (handle == 0 || handle > 0xFFFFFFFFu) return std::nullopt;
+  return static_cast<uint32_t>(handle);
+}
+
+uint32_t NextFreeHandle() {
+  uint32_t candidate = g_nextSessionHandle + 1;
+  while (candidate == 0 || g_sessions.count(candidate) != 0) ++candidate;
+  g_nextSessionHandle = candidate;
+  return candidate;
+}
+
+}  // namespace
+
+SessionMap& Sessions() { return g_sessions; }
+
+uint32_t OpenSession(bool readWrite, uint32_t slotId, CK_FLAGS flags) {
+  const uint32_t handle = NextFreeHandle();
+  Session session;
+  session.readWrite = readWrite ? 1 : 0;
+  session.slotId = slotId;
+  session.flags = flags;
+  g_sessions.emplace(handle, std::move(session));
+  ZORAD_TRACE(trace::kDetail, "OpenSession: %x\n", handle);
+  return handle;
+}
+
+Session* FindSession(CK_SESSION_HANDLE handle) {
+  const auto key = TableKey(handle);
+  if (!key) return nullptr;
+  const auto it = g_sessions.find(*key);
+  return it == g_sessions.end() ? nullptr : &it->second;
+}
+
+CK_RV CloseSession(CK_SESSION_HANDLE handle) {
+  const auto key = TableKey(handle);
+  if (!key || g_sessions.count(*key) == 0) return CKR_SESSION_HANDLE_INVALID;
+  DestroySessionObjects(*key);
+  g_sessions.erase(*key);
+  return CKR_OK;
+}
+
+void CloseAllSessions(uint32_t slotId) {
+  for (auto it = g_sessions.begin(); it != g_sessions.end();) {
+    if (it->second.slotId != slotId) {
+      ++it;
+      continue;
+    }
+    DestroySessionObjects(it->first);
+    it = g_sessions.erase(it);
+  }
+}
+
+CK_RV GetSessionInfo(CK_SESSION_HANDLE handle, CK_SESSION_INFO* info) {
+  if (info == nullptr) return CKR_ARGUMENTS_BAD;
+  const Session* session = FindSession(handle);
+  if (session == nullptr) return CKR_SESSION_HANDLE_INVALID;
+  info->slotID = session->slotId;
+  info->flags = session->flags;
+  info->state = 0;
+  info->ulDeviceError = 0;
+  const slot::Slot* slot = slot::FindSlot(session->slotId);
+  uint32_t deviceState = 0;
+  if (slot == nullptr || card::GetTokenState(*slot, &deviceState) != CKR_OK) {
+    return CKR_GENERAL_ERROR;
+  }
+  // The read-write bit gives 2, a logged-in user adds 1: the security
+  // officer's sessions report the public states.
+  info->state = (session->flags & CKF_RW_SESSION) ? CKS_RW_PUBLIC_SESSION : CKS_RO_PUBLIC_SESSION;
+  if (slot->loginState == slot::kUser) info->state += 1;
+  info->ulDeviceError = deviceState;
+  return CKR_OK;
+}
+
+bool ReadOnlySessionExists(uint32_t slotId) {
+  for (const auto& [handle, session] : g_sessions) {
+    if (session.slotId == slotId && session.readWrite == 0) return true;
+  }
+  return false;
+}
+
+bool SessionExistsOnSlot(uint32_t slotId) {
+  for (const auto& [handle, session] : g_sessions) {
+    if (session.slotId == slotId) return true;
+  }
+  return false;
+}
+
+}  // namespace zorad::session

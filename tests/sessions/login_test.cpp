@@ -1,0 +1,161 @@
+// C_Login and C_Logout: the login state of the slot, shared by its sessions,
+// the PIN block on the card, wrong and blocked PINs, and logging the card
+// out.
+#include <gtest/gtest.h>
+
+#include "support/token_fixture.h"
+
+namespace zorad::test {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint8_t kVerify = 0x20;
+constexpr uint8_t kUserReference = 0x69;
+
+class LoginTest : public SessionTest {
+ protected:
+  // The VERIFY commands the card received since the log was cleared.
+  std::vector<Bytes> VerifyCommands() const {
+    std::vector<Bytes> verifies;
+    for (const Bytes& command : card_->Commands()) {
+      if (command.size() > 1 && command[1] == kVerify) verifies.push_back(command);
+    }
+    return verifies;
+  }
+};
+
+TEST_F(LoginTest, LoginIsSharedBySessionsAndOutlivesThem) {
+  const CK_SESSION_HANDLE other = Open(kReadOnly);
+  ASSERT_CKR(CKR_OK, Login(session_, CKU_USER, kUserPin));
+  EXPECT_EQ(CKS_RO_USER_FUNCTIONS, StateOf(other));
+  EXPECT_CKR(CKR_USER_ALREADY_LOGGED_IN, Login(other, CKU_USER, kUserPin));
+
+  ASSERT_CKR(CKR_OK, C_CloseSession(session_));
+  ASSERT_CKR(CKR_OK, C_CloseSession(other));
+  const CK_SESSION_HANDLE later = Open();
+  EXPECT_EQ(CKS_RW_USER_FUNCTIONS, StateOf(later));
+  EXPECT_TRUE(card_->IsPinVerified(kUserReference));
+
+  ASSERT_CKR(CKR_OK, C_Logout(later));
+  EXPECT_EQ(CKS_RW_PUBLIC_SESSION, StateOf(later));
+  EXPECT_FALSE(card_->IsPinVerified(kUserReference)) << "logout powers the card down";
+}
+
+TEST_F(LoginTest, LoginStateRules) {
+  struct Step {
+    CK_USER_TYPE userType;
+    const char* pin;
+    CK_RV expected;
+  };
+  // Applied in order on one slot.
+  const Step steps[] = {
+      {CKU_CONTEXT_SPECIFIC, kUserPin, CKR_OPERATION_NOT_INITIALIZED},
+      {CKU_USER, kUserPin, CKR_OK},
+      {CKU_SO, kSoPin, CKR_USER_ANOTHER_ALREADY_LOGGED_IN},
+      {CKU_CONTEXT_SPECIFIC, kUserPin, CKR_OK},
+      {CKU_CONTEXT_SPECIFIC, "0000", CKR_PIN_INCORRECT},
+      {CKU_USER, kUserPin, CKR_USER_ALREADY_LOGGED_IN},
+      {7, kUserPin, CKR_USER_TYPE_INVALID},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.userType);
+    EXPECT_CKR(step.expected, Login(session_, step.userType, step.pin));
+  }
+  EXPECT_EQ(CKS_RW_USER_FUNCTIONS, StateOf(session_));
+  EXPECT_CKR(CKR_OK, C_Logout(session_));
+  EXPECT_CKR(CKR_USER_NOT_LOGGED_IN, C_Logout(session_));
+  EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, Login(session_ + 1000, CKU_USER, kUserPin));
+  EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, C_Logout(session_ + 1000));
+  EXPECT_CKR(CKR_ARGUMENTS_BAD, C_Login(session_, CKU_USER, nullptr, 4));
+}
+
+TEST_F(LoginTest, RefusedPinsLeaveTheSlotLoggedOut) {
+  struct Case {
+    const char* name;
+    std::string pin;
+    uint8_t triesLeft;  // 0: the PIN is blocked
+    CK_RV expected;
+    size_t verifiesSent;
+  };
+  const Case cases[] = {
+      {"wrong PIN", "1111", 5, CKR_PIN_INCORRECT, 1},
+      {"blocked PIN", kUserPin, 0, CKR_PIN_LOCKED, 1},
+      {"nine bytes", "123456789", 5, CKR_ARGUMENTS_BAD, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    card_->SetPinTriesLeft(kUserReference, c.triesLeft);
+    card_->ClearLog();
+    EXPECT_CKR(c.expected, Login(session_, CKU_USER, c.pin));
+    EXPECT_EQ(c.verifiesSent, VerifyCommands().size());
+    EXPECT_EQ(CKS_RW_PUBLIC_SESSION, StateOf(session_));
+  }
+}
+
+TEST_F(LoginTest, OtherCardRefusalIsFunctionFailed) {
+  card_->AnswerMatching({std::nullopt, kVerify}, 0x6A88);
+  EXPECT_CKR(CKR_FUNCTION_FAILED, Login(session_, CKU_USER, kUserPin));
+  EXPECT_EQ(CKS_RW_PUBLIC_SESSION, StateOf(session_));
+}
+
+// The PIN goes to the card as an 8-byte block padded with '1'; an empty PIN
+// passes the argument check and becomes eight '1's.
+TEST_F(LoginTest, PinBlockOnTheCard) {
+  struct Case {
+    std::string cardPin;
+    Bytes block;
+  };
+  const Case cases[] = {
+      {"1234", {'1', '2', '3', '4', 0x31, 0x31, 0x31, 0x31}},
+      {"abcdefgh", {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'}},
+      {"", Bytes(8, 0x31)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cardPin);
+    sim::CardPersonalisation p;
+    p.userPin = c.cardPin;
+    card_->ReplaceState(sim::Personalise(p));
+    card_->ClearLog();
+    ASSERT_CKR(CKR_OK, Login(session_, CKU_USER, c.cardPin));
+    const std::vector<Bytes> verifies = VerifyCommands();
+    ASSERT_EQ(1u, verifies.size());
+    Bytes expected{0x00, kVerify, 0x00, kUserReference, 0x08};
+    expected.insert(expected.end(), c.block.begin(), c.block.end());
+    EXPECT_EQ(expected, verifies[0]);
+    ASSERT_CKR(CKR_OK, C_Logout(session_));
+  }
+}
+
+// When the private objects cannot be read after the PIN was accepted, the
+// card is logged out again and nobody is logged in.
+TEST_F(LoginTest, FailedRefreshAfterLoginLogsTheCardOut) {
+  const sim::CardPersonalisation p;
+  const size_t privateTable = p.privateArea.capacity + 128;
+  card_->WriteFile(0x0001, privateTable, Bytes(16, 0xEE));
+  EXPECT_CKR(CKR_GENERAL_ERROR, Login(session_, CKU_USER, kUserPin));
+  EXPECT_EQ(CKS_RW_PUBLIC_SESSION, StateOf(session_));
+  EXPECT_FALSE(card_->IsPinVerified(kUserReference));
+}
+
+TEST_F(LoginTest, UserLoginSendsOneVerifyAndReadsBothAreas) {
+  card_->ClearLog();
+  ASSERT_CKR(CKR_OK, Login(session_, CKU_USER, kUserPin));
+  const std::vector<Bytes> commands = card_->Commands();
+  ASSERT_GE(commands.size(), 2u);
+  EXPECT_EQ(0xA4, commands[0][1]) << "application selected first";
+  EXPECT_EQ(kVerify, commands[1][1]);
+  EXPECT_EQ(1u, VerifyCommands().size());
+  // The refresh selects both area files.
+  size_t areaSelects = 0;
+  for (const Bytes& command : commands) {
+    if (command.size() == 7 && command[1] == 0xA4 && command[5] == 0x00 &&
+        (command[6] == 0x01 || command[6] == 0x09)) {
+      ++areaSelects;
+    }
+  }
+  EXPECT_EQ(2u, areaSelects);
+}
+
+}  // namespace
+}  // namespace zorad::test
