@@ -1,0 +1,172 @@
+#include "card/token_init.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "card/apdu.h"
+#include "card/secure_buffer.h"
+#include "card/token.h"
+#include "card/token_info.h"
+#include "card/token_transaction.h"
+#include "reader/reader.h"
+#include "slot/slot_token.h"
+#include "store/area.h"
+#include "store/area_layout.h"
+#include "store/area_select.h"
+#include "trace/trace.h"
+
+namespace zorad::card {
+namespace {
+
+using reader::RDR_BAD_STATUS;
+using reader::RDR_OK;
+using reader::ReaderResult;
+
+constexpr uint16_t kSwPinBlocked = 0x6983;
+constexpr uint16_t kSwWrongPinMask = 0xFFF0;
+constexpr uint16_t kSwWrongPin = 0x63C0;
+constexpr uint16_t kSwAlreadyInState = 0x6989;
+constexpr size_t kPinBlockLength = 8;
+
+// The result of one step, and whether the slot keeps its new Token record
+// when the step failed (only when the card refused the SO PIN).
+struct Outcome {
+  CK_RV rv = CKR_OK;
+  bool keepToken = false;
+};
+
+// ACTIVATE and DEACTIVATE FILE answer 6989 when the file already is so.
+bool ActivationDone(ReaderResult result, const reader::Reader& r) {
+  return result == RDR_OK || (result == RDR_BAD_STATUS && r.lastStatusWord == kSwAlreadyInState);
+}
+
+size_t WriteChunkOf(const Token& token) {
+  const uint16_t chunk = token.info.writeChunk;
+  return chunk == 0 || chunk > kWriteChunk ? kWriteChunk : chunk;
+}
+
+// The erase range of an area runs from offset 0 to its table. Transfers are
+// cut so that every chunk starts at an addressable offset, so the range
+// may end up to one chunk beyond the highest start offset.
+bool EraseRangeFits(uint32_t capacity, size_t chunk) {
+  const uint64_t end = uint64_t{capacity} + store::kAreaTableGap;
+  return end <= store::kMaxCardEnd && end <= store::kMaxCardOffset + uint64_t{chunk};
+}
+
+// Checked before the first command that changes the card, so that a token
+// whose areas cannot be formatted keeps its user PIN and its objects.
+bool AreasAddressable(const Token& token) {
+  for (const store::Area area : {store::Area::kPrivate, store::Area::kPublic}) {
+    const auto layout = store::LayoutOf(token, area);
+    if (!layout || !EraseRangeFits(layout->Capacity(), WriteChunkOf(token))) {
+      ZORAD_TRACE(trace::kSteps, "...%s area not addressable\n", store::InfoOf(area).name);
+      return false;
+    }
+  }
+  return true;
+}
+
+// VERIFY of the SO PIN: padded with '1' to 8 bytes, a longer PIN whole.
+// The form is overwritten as soon as the card has seen it.
+Outcome ProveSoPin(reader::Reader* r, const uint8_t* pin, size_t pinLength) {
+  SecureBuffer form(std::max(pinLength, kPinBlockLength), 0);
+  std::fill_n(form.begin(), kPinBlockLength, kSoPinFiller);
+  if (pinLength != 0) std::memcpy(form.data(), pin, pinLength);
+  const ReaderResult result = APDU_Verify(r, kSoPinReference, form.data(), form.size());
+  volatile uint8_t* bytes = form.data();
+  for (size_t i = 0; i < form.size(); ++i) bytes[i] = kSoPinWipe;
+  if (result == RDR_OK) return {};
+  if (result == RDR_BAD_STATUS && r->lastStatusWord == kSwPinBlocked) {
+    return {CKR_PIN_LOCKED, true};
+  }
+  if (result == RDR_BAD_STATUS && (r->lastStatusWord & kSwWrongPinMask) == kSwWrongPin) {
+    return {CKR_PIN_INCORRECT, true};
+  }
+  return {CKR_FUNCTION_FAILED};
+}
+
+// Sets the random user PIN, proves it once (so that the card accepts it as
+// the PIN now in force) and leaves the user PIN file deactivated.
+CK_RV ReplaceUserPin(reader::Reader* r, const SecureBuffer& userPin) {
+  if (!ActivationDone(APDU_ActivateFile(r, kUserPinFile), *r)) return CKR_FUNCTION_FAILED;
+  if (APDU_ChangeRefData(r, kUserPinReference, userPin.data(), userPin.size()) != RDR_OK ||
+      APDU_Verify(r, kUserPinReference, userPin.data(), userPin.size()) != RDR_OK) {
+    return CKR_FUNCTION_FAILED;
+  }
+  return ActivationDone(APDU_DeactivateFile(r, kUserPinFile), *r) ? CKR_OK : CKR_FUNCTION_FAILED;
+}
+
+// Erases an area's object space and writes an empty table after it.
+CK_RV FormatArea(slot::Slot& slot, bool isPrivate) {
+  const CK_RV switched = store::SwitchArea(slot, isPrivate);
+  if (switched != CKR_OK) return switched;
+  const uint32_t capacity = store::DescriptorOf(*slot.token, store::AreaOf(isPrivate)).capacity;
+  if (APDU_EraseBF(slot.reader.get(), 0, capacity + store::kAreaTableGap,
+                   WriteChunkOf(*slot.token)) != RDR_OK) {
+    return CKR_DEVICE_ERROR;
+  }
+  return store::UpdateTOAT(slot);  // the checksum of the zero entries goes with it
+}
+
+CK_RV WriteLabel(slot::Slot& slot, const uint8_t* label) {
+  reader::Reader* r = slot.reader.get();
+  if (APDU_SelectFile(r, kLabelFile) != RDR_OK ||
+      APDU_UpdateBF(r, 0, label, kLabelSize, WriteChunkOf(*slot.token)) != RDR_OK) {
+    return CKR_DEVICE_ERROR;
+  }
+  return CKR_OK;
+}
+
+// Everything inside the transaction, from reading the token information to
+// the label.
+Outcome InitializeOnCard(slot::Slot& slot, const uint8_t* pin, size_t pinLength,
+                         const uint8_t* label) {
+  CK_RV rv = ReadTokenInfo(slot);
+  if (rv != CKR_OK) return {rv};
+  const Token& token = *slot.token;
+  if (pinLength < token.info.minPinLen || pinLength > token.info.maxPinLen) {
+    return {CKR_PIN_INCORRECT};
+  }
+  if (!AreasAddressable(token)) return {CKR_DEVICE_ERROR};
+  reader::Reader* r = slot.reader.get();
+  SecureBuffer userPin(kRandomUserPinLength, 0);
+  if (APDU_GetChallenge(r, userPin.data(), userPin.size()) != RDR_OK) {
+    return {CKR_FUNCTION_FAILED};
+  }
+  const Outcome proven = ProveSoPin(r, pin, pinLength);
+  if (proven.rv != CKR_OK) return proven;
+  rv = ReplaceUserPin(r, userPin);
+  if (rv == CKR_OK) rv = FormatArea(slot, true);
+  if (rv == CKR_OK) rv = FormatArea(slot, false);
+  if (rv == CKR_OK) rv = WriteLabel(slot, label);
+  return {rv};
+}
+
+CK_RV Finished(CK_RV rv) {
+  ZORAD_TRACE(trace::kOperations, "InitializeToken: %x\n", static_cast<unsigned>(rv));
+  return rv;
+}
+
+}  // namespace
+
+CK_RV InitializeToken(slot::Slot& slot, const uint8_t* pin, size_t pinLength,
+                      const uint8_t* label) {
+  ZORAD_TRACE(trace::kOperations, "InitializeToken\n");
+  if (label == nullptr || (pin == nullptr && pinLength != 0)) return CKR_ARGUMENTS_BAD;
+  if (!slot.reader || slot::InsertToken(slot, false) != CKR_OK) return CKR_FUNCTION_FAILED;
+  TokenTransaction transaction(slot);
+  if (transaction.Begin() != CKR_OK) return CKR_FUNCTION_FAILED;
+  const Outcome outcome = InitializeOnCard(slot, pin, pinLength, label);
+  // Every card write is done when ending fails here; the token is read
+  // afresh from the card either way, so the result stands.
+  transaction.End();
+  if (outcome.rv != CKR_OK) {
+    if (!outcome.keepToken) slot::RemoveToken(slot);
+    return Finished(outcome.rv);
+  }
+  const CK_RV removed = slot::RemoveToken(slot) == CKR_OK ? CKR_OK : CKR_FUNCTION_FAILED;
+  slot.reader->previousState = 0;
+  return Finished(removed);
+}
+
+}  // namespace zorad::card

@@ -1,0 +1,41 @@
+// Initialising the token on a card: the security officer's PIN proves the
+// right, the user PIN is replaced by a random value nobody learns (the user
+// PIN file is left deactivated until C_InitPIN sets a new one), both object
+// areas are erased and get empty allocation tables, and the label is
+// written. The token information file (PIN limits, area descriptors, key
+// reference ranges) stays as personalised.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/cryptoki.h"
+#include "slot/slot.h"
+
+namespace zorad::card {
+
+inline constexpr uint8_t kSoPinFiller = 0x31;  // pads a short SO PIN to 8 bytes
+inline constexpr uint8_t kSoPinWipe = 0xA5;    // overwrites the SO PIN form after use
+inline constexpr size_t kRandomUserPinLength = 8;
+
+// Initialises the token in the slot's reader with the SO PIN (`pinLength`
+// bytes, within the token's minimum and maximum PIN length) and the 32-byte
+// blank-padded `label`.
+//
+// The slot gets a new Token record for the card; after success it has none
+// and no open reader (the reader's previousState is cleared so that the
+// next slot synchronisation reads the card afresh). Results:
+// - CKR_ARGUMENTS_BAD for a missing label or PIN, before anything happens;
+// - CKR_PIN_INCORRECT for a PIN length outside the token's limits (nothing
+//   sent) or a wrong SO PIN, CKR_PIN_LOCKED for a blocked one; after a
+//   refusal by the card the new Token record stays in the slot;
+// - CKR_DEVICE_ERROR, with the card unchanged, when an area's erase range
+//   or allocation table lies outside what the card commands can address;
+// - CKR_DEVICE_ERROR when erasing an area or writing the label fails, the
+//   area selection's and table write's own codes, CKR_FUNCTION_FAILED for
+//   other card and reader failures; what was written by then stays.
+// A failure to end the transaction after every write succeeded does not
+// fail the initialisation.
+CK_RV InitializeToken(slot::Slot& slot, const uint8_t* pin, size_t pinLength, const uint8_t* label);
+
+}  // namespace zorad::card

@@ -1,0 +1,34 @@
+#include "slot/slot_init.h"
+
+#include "card/token_identity.h"
+#include "card/token_init.h"
+#include "session/session_table.h"
+#include "slot/slot_sync.h"
+#include "slot/slot_table.h"
+#include "slot/slot_token.h"
+#include "trace/trace.h"
+
+namespace zorad::slot {
+
+CK_RV InitTokenInSlot(CK_SLOT_ID slotId, const uint8_t* pin, size_t pinLength,
+                      const uint8_t* label) {
+  ZORAD_TRACE(trace::kOperations, "InitTokenInSlot\n");
+  Slot* slot = FindSlot(slotId);
+  if (slot == nullptr) return CKR_SLOT_ID_INVALID;
+  bool inSlot = false;
+  const CK_RV present = card::IsTokenInSlot(*slot, inSlot);
+  if (present != CKR_OK) return present;
+  if (inSlot) {
+    ClearSlot(*slot);
+    session::CloseAllSessions(slot->slotId);
+  }
+  const CK_RV rv = card::InitializeToken(*slot, pin, pinLength, label);
+  if (rv == CKR_OK || rv == CKR_PIN_INCORRECT || rv == CKR_PIN_LOCKED) {
+    SyncSlotFlags(*slot, nullptr);
+  } else {
+    ClearSlot(*slot);
+  }
+  return rv;
+}
+
+}  // namespace zorad::slot
