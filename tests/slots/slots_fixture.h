@@ -1,15 +1,12 @@
 // The module initialised over simulated readers, with helpers for the slot
-// list and the slot information.
+// list, the slot information and the slot events.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "sim/card/simulated_card.h"
-#include "support/module_fixture.h"
 #include "token/token_fixture.h"
 
 namespace zorad::test {
@@ -20,32 +17,27 @@ class SlotsTest : public InitializedTest {
   static std::vector<CK_SLOT_ID> SlotList(CK_BBOOL tokenPresent = CK_FALSE) {
     CK_ULONG count = 0;
     EXPECT_CKR(CKR_OK, C_GetSlotList(tokenPresent, nullptr, &count));
-    std::vector<CK_SLOT_ID> ids(count);
-    if (count != 0) {
-      EXPECT_CKR(CKR_OK, C_GetSlotList(tokenPresent, ids.data(), &count));
-    }
+    std::vector<CK_SLOT_ID> ids(count + 1);
+    EXPECT_CKR(CKR_OK, C_GetSlotList(tokenPresent, ids.data(), &count));
     ids.resize(count);
     return ids;
   }
 
-  static std::string Description(CK_SLOT_ID slotId) {
+  static CK_SLOT_INFO SlotInfo(CK_SLOT_ID slotId) {
     CK_SLOT_INFO info{};
     EXPECT_CKR(CKR_OK, C_GetSlotInfo(slotId, &info));
-    const std::string text = Field(info.slotDescription);
+    return info;
+  }
+  static std::string Description(CK_SLOT_ID slotId) {
+    const std::string text = Field(SlotInfo(slotId).slotDescription);
     return text.substr(0, text.find_last_not_of(' ') + 1);
   }
-
   static bool TokenPresent(CK_SLOT_ID slotId) {
-    CK_SLOT_INFO info{};
-    EXPECT_CKR(CKR_OK, C_GetSlotInfo(slotId, &info));
-    return (info.flags & CKF_TOKEN_PRESENT) != 0;
+    return (SlotInfo(slotId).flags & CKF_TOKEN_PRESENT) != 0;
   }
 
-  static std::shared_ptr<sim::SimulatedCard> InsertCard(const std::string& reader,
-                                                        const sim::CardPersonalisation& p = {}) {
-    auto card = std::make_shared<sim::SimulatedCard>(p);
-    EXPECT_TRUE(sim::pcsc::InsertCard(reader, card));
-    return card;
+  static void InsertCard(const std::string& reader) {
+    EXPECT_TRUE(sim::pcsc::InsertCard(reader, std::make_shared<sim::SimulatedCard>()));
   }
 
   // The next slot event without blocking; 0 for none.

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <span>
@@ -13,15 +12,13 @@
 
 #include "card/token.h"
 #include "reader/reader.h"
-#include "sim/card/card_device.h"
 #include "sim/card/simulated_card.h"
 #include "slot/slot.h"
 #include "support/module_fixture.h"
 
 namespace zorad::test {
 
-// A card of another family: it answers "file not found" to every command,
-// the application's SELECT included.
+// A card of another family: "file not found" to every command.
 class ForeignCard : public sim::CardDevice {
  public:
   std::vector<uint8_t> Atr() const override { return {0x3B, 0x02, 0x14, 0x50}; }
@@ -31,15 +28,15 @@ class ForeignCard : public sim::CardDevice {
   sim::CardAnswer Transmit(std::span<const uint8_t>) override { return {{0x6A, 0x82}}; }
 };
 
-// The bytes of a blank-padded text field.
+using MakeCard = std::function<std::shared_ptr<sim::CardDevice>()>;
+
 template <size_t N>
 std::string Field(const unsigned char (&field)[N]) {
   return std::string(reinterpret_cast<const char*>(field), N);
 }
-inline std::string Padded(const std::string& text, size_t width) {
-  std::string field = text.substr(0, width);
-  field.resize(width, ' ');
-  return field;
+inline std::string Padded(std::string text, size_t width) {
+  text.resize(width, ' ');
+  return text;
 }
 
 class TokenTest : public InitializedTest {
@@ -55,20 +52,28 @@ class TokenTest : public InitializedTest {
     InitializedTest::TearDown();
   }
 
-  std::shared_ptr<sim::SimulatedCard> InsertCard(const sim::CardPersonalisation& p = {}) {
-    auto card = std::make_shared<sim::SimulatedCard>(p);
-    EXPECT_TRUE(sim::pcsc::InsertCard(kReaderName, card));
-    return card;
-  }
-
-  // The slot with a new, unread token, as InsertToken leaves it.
-  slot::Slot& SlotWithNewToken() {
+  // Puts the card in the reader (replacing any) and gives the slot a new,
+  // unread token, connected when `connect` is set.
+  slot::Slot& Insert(std::shared_ptr<sim::CardDevice> card, bool connect = false) {
     if (slot_.reader) reader::CloseReader(slot_.reader.get());
+    sim::pcsc::RemoveCard(kReaderName);
+    if (card) {
+      EXPECT_TRUE(sim::pcsc::InsertCard(kReaderName, card));
+    }
     slot_.slotId = 1;
     slot_.readerName = kReaderName;
     slot_.reader = reader::NewReader(kReaderName);
     slot_.token = std::make_unique<card::Token>();
+    if (connect) {
+      EXPECT_EQ(reader::RDR_OK, reader::OpenReader(kReaderName, slot_.reader.get()));
+    }
     return slot_;
+  }
+  std::shared_ptr<sim::SimulatedCard> InsertCard(const sim::CardPersonalisation& p = {},
+                                                 bool connect = false) {
+    auto card = std::make_shared<sim::SimulatedCard>(p);
+    Insert(card, connect);
+    return card;
   }
 
   slot::Slot slot_;
