@@ -222,7 +222,8 @@ TEST_F(CreateTest, ImportedKeyValuesAreReversedForTheCard) {
   // The whole value reversed, in one CHANGE REFERENCE DATA to reference 1.
   Bytes sent{0x00, 0x24, 0x01, 0x01, 0x20};
   sent.insert(sent.end(), pair->privateKey.begin(), pair->privateKey.end());
-  EXPECT_EQ(1, std::count(Commands().begin(), Commands().end(), sent));
+  const auto commands = Commands();
+  EXPECT_EQ(1, std::count(commands.begin(), commands.end(), sent));
   EXPECT_EQ(pair->privateKey, card_->State().keys.at(1).privateKey);
   EXPECT_EQ(0u, Object(priv)->attributes.count(CKA_VALUE));  // not kept in memory
   EXPECT_EQ(0u, Read(priv).count(CKA_VALUE));
@@ -238,7 +239,8 @@ TEST_F(CreateTest, ImportedKeyValuesAreReversedForTheCard) {
   Bytes sentPublic{0x00, 0x24, 0x01, 0x09, 0x40};
   sentPublic.insert(sentPublic.end(), value.rbegin() + 32, value.rend());
   sentPublic.insert(sentPublic.end(), value.rbegin(), value.rbegin() + 32);
-  EXPECT_EQ(1, std::count(Commands().begin(), Commands().end(), sentPublic));
+  const auto publicCommands = Commands();
+  EXPECT_EQ(1, std::count(publicCommands.begin(), publicCommands.end(), sentPublic));
   EXPECT_EQ(pair->publicKey, card_->State().keys.at(9).publicKey);
   EXPECT_EQ(9u, Object(pub)->toh.keyRef);
   EXPECT_EQ(publicKey, Read(pub));

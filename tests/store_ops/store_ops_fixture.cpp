@@ -84,20 +84,38 @@ void StoreOpsTest::Start(const sim::CardPersonalisation& p) {
   ClearLog();
 }
 
-CK_RV StoreOpsTest::Attach(bool loggedIn) {
-  if (slot_.reader) reader::CloseReader(slot_.reader.get());
-  slot_.slotId = 1;
-  slot_.readerName = kReaderName;
-  slot_.loginState = slot::kNobody;
-  slot_.reader = reader::NewReader(kReaderName);
-  slot_.token = std::make_unique<card::Token>();
-  if (reader::OpenReader(kReaderName, slot_.reader.get()) != reader::RDR_OK) {
+CK_RV StoreOpsTest::Attach(bool loggedIn) { return AttachSlot(slot_, loggedIn); }
+
+CK_RV StoreOpsTest::AttachSlot(slot::Slot& slot, bool loggedIn) {
+  if (slot.reader) reader::CloseReader(slot.reader.get());
+  slot.slotId = 1;
+  slot.readerName = kReaderName;
+  slot.loginState = slot::kNobody;
+  slot.reader = reader::NewReader(kReaderName);
+  slot.token = std::make_unique<card::Token>();
+  if (reader::OpenReader(kReaderName, slot.reader.get()) != reader::RDR_OK) {
     return CKR_FUNCTION_FAILED;
   }
-  const CK_RV rv = card::ReadTokenInfo(slot_);
+  const CK_RV rv = card::ReadTokenInfo(slot);
   if (rv != CKR_OK) return rv;
-  if (loggedIn) LoginUser();
-  return card::RefreshToken(slot_);
+  if (loggedIn) LoginUser(slot);
+  return card::RefreshToken(slot);
+}
+
+slot::Slot& StoreOpsTest::AnotherProcess() {
+  other_ = std::make_unique<slot::Slot>();
+  EXPECT_CKR(CKR_OK, AttachSlot(*other_, true));
+  return *other_;
+}
+
+std::vector<uint32_t> StoreOpsTest::Fill(bool isPrivate, int count, const std::string& prefix) {
+  std::vector<uint32_t> ids;
+  for (int i = 0; i < count; ++i) {
+    AttributeList object = DataTemplate(prefix + std::to_string(i), isPrivate);
+    object.erase(CKA_VALUE);
+    ids.push_back(Create(object));
+  }
+  return ids;
 }
 
 CK_RV StoreOpsTest::Reinsert(bool loggedIn) {
@@ -108,17 +126,20 @@ CK_RV StoreOpsTest::Reinsert(bool loggedIn) {
   return Attach(loggedIn);
 }
 
-void StoreOpsTest::LoginUser() {
+void StoreOpsTest::LoginUser() { LoginUser(slot_); }
+
+void StoreOpsTest::LoginUser(slot::Slot& slot) {
   const Bytes pin = sim::PinBlock(personalisation_.userPin);
-  reader::ReaderTransaction transaction(slot_.reader.get());
+  reader::ReaderTransaction transaction(slot.reader.get());
   ASSERT_EQ(reader::RDR_OK, transaction.Begin());
-  ASSERT_EQ(reader::RDR_OK, card::APDU_SelectApp(slot_.reader.get()));
-  ASSERT_EQ(reader::RDR_OK, card::APDU_Verify(slot_.reader.get(), card::kUserPinReference,
+  ASSERT_EQ(reader::RDR_OK, card::APDU_SelectApp(slot.reader.get()));
+  ASSERT_EQ(reader::RDR_OK, card::APDU_Verify(slot.reader.get(), card::kUserPinReference,
                                               pin.data(), pin.size()));
-  slot_.loginState = slot::kUser;
+  slot.loginState = slot::kUser;
 }
 
 void StoreOpsTest::TearDown() {
+  if (other_ && other_->reader) reader::CloseReader(other_->reader.get());
   if (slot_.reader) reader::CloseReader(slot_.reader.get());
   reader::CloseReaderContext();
   EXPECT_EQ(0u, sim::pcsc::LeakedTransactions()) << "a reader transaction was never ended";

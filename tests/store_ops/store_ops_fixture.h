@@ -52,6 +52,11 @@ class StoreOpsTest : public ::testing::Test {
   // The card goes back into the reader after a cut, and is attached again.
   CK_RV Reinsert(bool loggedIn);
   void LoginUser();
+  // A slot of another process on the same card, attached and logged in;
+  // closed when the test ends.
+  slot::Slot& AnotherProcess();
+  // One-block data objects labelled prefix0, prefix1, ...; their ids.
+  std::vector<uint32_t> Fill(bool isPrivate, int count, const std::string& prefix = "f");
 
   // Creation that must succeed; the new id.
   uint32_t Create(const AttributeList& object);
@@ -72,6 +77,11 @@ class StoreOpsTest : public ::testing::Test {
   sim::CardPersonalisation personalisation_;
   std::shared_ptr<sim::SimulatedCard> card_;
   slot::Slot slot_;
+  std::unique_ptr<slot::Slot> other_;
+
+ private:
+  CK_RV AttachSlot(slot::Slot& slot, bool loggedIn);
+  void LoginUser(slot::Slot& slot);
 };
 
 // INS bytes of the card commands the store sends.
