@@ -148,3 +148,49 @@ TEST_F(ObjectSearchTest, CardFailureDuringTheSearchIsReported) {
 
 }  // namespace
 }  // namespace zorad::test
+
+namespace zorad::test {
+namespace {
+
+// Two tokens in two readers: objects belong to their own slot. Token object
+// handles do not reach another slot's card, searches list only the slot's
+// own objects, and a logout takes only its own slot's private objects.
+class TwoSlotsTest : public UserSessionTest {
+ protected:
+  void SetUp() override {
+    UserSessionTest::SetUp();
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(sim::pcsc::AddReader("Second Reader"));
+    sim::CardPersonalisation p;
+    p.serialNumber[6] = 0xEF;
+    ASSERT_TRUE(sim::pcsc::InsertCard("Second Reader", std::make_shared<sim::SimulatedCard>(p)));
+    CK_SLOT_ID ids[2] = {};
+    CK_ULONG count = 2;
+    ASSERT_CKR(CKR_OK, C_GetSlotList(CK_TRUE, nullptr, &count));
+    ASSERT_CKR(CKR_OK, C_GetSlotList(CK_TRUE, ids, &count));
+    ASSERT_EQ(2u, count);
+    const CK_SLOT_ID second = ids[0] == slotId_ ? ids[1] : ids[0];
+    ASSERT_CKR(CKR_OK, C_OpenSession(second, kReadWrite, nullptr, nullptr, &secondSession_));
+    ASSERT_CKR(CKR_OK, Login(secondSession_, CKU_USER, kUserPin));
+  }
+  CK_SESSION_HANDLE secondSession_ = CK_INVALID_HANDLE;
+};
+
+TEST_F(TwoSlotsTest, ObjectsStayWithTheirSlot) {
+  const CK_OBJECT_HANDLE firstToken = CreateData("first card", true);
+  const CK_OBJECT_HANDLE firstPrivate = CreateData("first private", false, true);
+  const CK_OBJECT_HANDLE secondToken = CreateData("second card", true, false, secondSession_);
+  const CK_OBJECT_HANDLE secondPrivate = CreateData("second private", false, true, secondSession_);
+
+  EXPECT_EQ((Handles{firstToken, firstPrivate}), FindAll(session_));
+  EXPECT_EQ((Handles{secondToken, secondPrivate}), FindAll(secondSession_));
+  EXPECT_CKR(CKR_OBJECT_HANDLE_INVALID, C_DestroyObject(secondSession_, firstToken));
+  EXPECT_EQ("", ReadText(secondSession_, firstToken));
+
+  ASSERT_CKR(CKR_OK, C_Logout(session_));
+  EXPECT_EQ("", ReadText(session_, firstPrivate));
+  EXPECT_EQ("second private", ReadText(secondSession_, secondPrivate));
+}
+
+}  // namespace
+}  // namespace zorad::test

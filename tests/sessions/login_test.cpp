@@ -3,6 +3,10 @@
 // out.
 #include <gtest/gtest.h>
 
+#include "card/token.h"
+#include "card/token_login.h"
+#include "reader/reader.h"
+#include "slot/slot_table.h"
 #include "support/token_fixture.h"
 
 namespace zorad::test {
@@ -155,6 +159,51 @@ TEST_F(LoginTest, UserLoginSendsOneVerifyAndReadsBothAreas) {
     }
   }
   EXPECT_EQ(2u, areaSelects);
+}
+
+}  // namespace
+}  // namespace zorad::test
+
+namespace zorad::test {
+namespace {
+
+class LogoutTokenTest : public LoginTest {
+ protected:
+  slot::Slot& TheSlot() { return *slot::FindSlot(slotId_); }
+};
+
+// Logging out always ends the card's verification and the slot's login,
+// also when the public objects cannot be read again afterwards.
+TEST_F(LogoutTokenTest, FailedRefreshStillLogsOut) {
+  ASSERT_CKR(CKR_OK, Login(session_, CKU_USER, kUserPin));
+  CreateData("private", true, true);
+  const sim::CardPersonalisation p;
+  card_->WriteFile(0x0009, p.publicArea.capacity + 128, Bytes(16, 0xEE));
+  EXPECT_NE(CKR_OK, C_Logout(session_));
+  EXPECT_EQ(CKS_RW_PUBLIC_SESSION, StateOf(session_));
+  EXPECT_FALSE(card_->IsPinVerified(kUserReference));
+  EXPECT_TRUE(TheSlot().token->objects.privateObjects.empty());
+  EXPECT_TRUE(TheSlot().token->objects.objectsStale);
+}
+
+TEST_F(LogoutTokenTest, SlotWithoutTokenIsGeneralError) {
+  ASSERT_CKR(CKR_OK, Login(session_, CKU_USER, kUserPin));
+  slot::Slot& slot = TheSlot();
+  reader::CloseReader(slot.reader.get());
+  slot.token.reset();
+  EXPECT_CKR(CKR_GENERAL_ERROR, card::LogoutToken(slot));
+  EXPECT_EQ(slot::kNobody, slot.loginState);
+}
+
+// A token whose tables were never read cannot be refreshed, but its card
+// is still powered down and the slot logged out.
+TEST_F(LogoutTokenTest, TokenWithoutTablesStillEndsTheVerification) {
+  ASSERT_CKR(CKR_OK, Login(session_, CKU_USER, kUserPin));
+  slot::Slot& slot = TheSlot();
+  slot.token->objects.toat.reset();
+  EXPECT_CKR(CKR_GENERAL_ERROR, card::LogoutToken(slot));
+  EXPECT_EQ(slot::kNobody, slot.loginState);
+  EXPECT_FALSE(card_->IsPinVerified(kUserReference));
 }
 
 }  // namespace
