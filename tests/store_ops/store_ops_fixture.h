@@ -33,8 +33,9 @@ AttributeList CertificateTemplate(const std::string& label, bool isPrivate);
 AttributeList PrivateKeyTemplate(const std::string& label);  // generation: no value
 AttributeList PublicKeyTemplate(const std::string& label);   // with the token's set
 
+// Members are public so that table-driven scenarios can drive the fixture.
 class StoreOpsTest : public ::testing::Test {
- protected:
+ public:
   static constexpr const char* kReaderName = "Zorad Object Reader";
 
   // Both areas: 16 blocks of 64 bytes; key references 1-4 and 9-12.
