@@ -38,8 +38,7 @@ CK_RV SetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject,
   return session::WriteObjectAttributes(hSession, hObject, values);
 }
 
-CK_RV FindObjectsInit(CK_SESSION_HANDLE hSession, const CK_ATTRIBUTE* pTemplate,
-                      CK_ULONG ulCount) {
+CK_RV FindObjectsInit(CK_SESSION_HANDLE hSession, const CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount) {
   session::Session* found = session::FindSession(hSession);
   if (found == nullptr) return CKR_SESSION_HANDLE_INVALID;
   store::AttributeList searchTemplate;
@@ -58,8 +57,8 @@ CK_RV FindObjectsFinal(CK_SESSION_HANDLE hSession) {
 
 extern "C" {
 
-CK_RV C_CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate,
-                     CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phObject) {
+CK_RV C_CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount,
+                     CK_OBJECT_HANDLE_PTR phObject) {
   EntryFrame frame(EntryPoint::kCreateObject, TraceValue(hSession));
   if ((pTemplate == nullptr && ulCount != 0) || phObject == nullptr) {
     return frame.Return(CKR_ARGUMENTS_BAD);
@@ -74,8 +73,7 @@ CK_RV C_DestroyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject) {
 
 CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject,
                           CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount) {
-  EntryFrame frame(EntryPoint::kGetAttributeValue, TraceValue(hSession),
-                   TraceValue(hObject));
+  EntryFrame frame(EntryPoint::kGetAttributeValue, TraceValue(hSession), TraceValue(hObject));
   if (pTemplate == nullptr || ulCount == 0) return frame.Return(CKR_ARGUMENTS_BAD);
   return frame.Locked([&] { return GetAttributeValue(hSession, hObject, pTemplate, ulCount); });
 }
@@ -87,8 +85,7 @@ CK_RV C_SetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject,
   return frame.Locked([&] { return SetAttributeValue(hSession, hObject, pTemplate, ulCount); });
 }
 
-CK_RV C_FindObjectsInit(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate,
-                        CK_ULONG ulCount) {
+CK_RV C_FindObjectsInit(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount) {
   EntryFrame frame(EntryPoint::kFindObjectsInit, TraceValue(hSession));
   if (pTemplate == nullptr && ulCount != 0) {
     return frame.ReturnWithoutExitLine(CKR_ARGUMENTS_BAD);
@@ -105,8 +102,8 @@ CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_PTR phObject,
   *pulObjectCount = 0;
   return frame.Locked([&] {
     size_t found = 0;
-    const CK_RV rv = session::FindObjects(session::FindSession(hSession), phObject,
-                                          ulMaxObjectCount, found);
+    const CK_RV rv =
+        session::FindObjects(session::FindSession(hSession), phObject, ulMaxObjectCount, found);
     *pulObjectCount = found;
     frame.SetExitCount(found);
     return rv;

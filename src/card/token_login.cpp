@@ -13,9 +13,12 @@ namespace {
 // The card's PIN reference for a PKCS#11 user type; 0 for none.
 uint8_t PinReference(CK_USER_TYPE userType) {
   switch (userType) {
-    case CKU_SO: return kSoPinReference;
-    case CKU_USER: return kUserPinReference;
-    default: return 0;
+    case CKU_SO:
+      return kSoPinReference;
+    case CKU_USER:
+      return kUserPinReference;
+    default:
+      return 0;
   }
 }
 
@@ -35,8 +38,8 @@ CK_RV LogoutFailed(slot::Slot& slot, CK_RV rv) {
 
 }  // namespace
 
-CK_RV LoginToken(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin,
-                 size_t pinLength, const PinBlock* newPin) {
+CK_RV LoginToken(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, size_t pinLength,
+                 const PinBlock* newPin) {
   ZORAD_TRACE(trace::kOperations, "LoginToken\n");
   if (!slot.reader || !slot.token) return CKR_GENERAL_ERROR;
   const uint8_t reference = PinReference(userType);
@@ -82,8 +85,8 @@ CK_RV LogoutToken(slot::Slot& slot) {
   if (transaction.Begin() != CKR_OK) return LogoutFailed(slot, CKR_FUNCTION_FAILED);
   const reader::ReaderResult selected = transaction.SelectApplication();
   if (selected != reader::RDR_OK) {
-    return LogoutFailed(slot, selected == reader::RDR_BAD_STATUS ? CKR_TOKEN_NOT_RECOGNIZED
-                                                                 : CKR_FUNCTION_FAILED);
+    return LogoutFailed(
+        slot, selected == reader::RDR_BAD_STATUS ? CKR_TOKEN_NOT_RECOGNIZED : CKR_FUNCTION_FAILED);
   }
   const CK_RV refreshed = RefreshToken(slot);
   if (refreshed != CKR_OK) return LogoutFailed(slot, refreshed);

@@ -20,8 +20,8 @@ namespace zorad::card {
 //   CKR_PIN_INCORRECT   the card answers 63Cx
 //   CKR_PIN_LOCKED      the card answers 6983
 //   CKR_FUNCTION_FAILED any other card or reader failure
-CK_RV LoginToken(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin,
-                 size_t pinLength, const PinBlock* newPin = nullptr);
+CK_RV LoginToken(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, size_t pinLength,
+                 const PinBlock* newPin = nullptr);
 
 // Ends every PIN verification on the card by powering it down, forgets the
 // private objects, sets the slot's loginState to 0 and reads the public

@@ -29,8 +29,7 @@ CK_RV InitTokenPIN(slot::Slot& slot, const uint8_t* pin, size_t pinLength) {
   CK_RV rv = transaction.BeginAndSelect(CKR_FUNCTION_FAILED);
   if (rv != CKR_OK) return InitPinFinished(rv);
   reader::Reader* r = slot.reader.get();
-  if (APDU_ActivateFile(r, kUserPinFile) != reader::RDR_OK &&
-      r->lastStatusWord != kAlreadyActive) {
+  if (APDU_ActivateFile(r, kUserPinFile) != reader::RDR_OK && r->lastStatusWord != kAlreadyActive) {
     return InitPinFinished(CKR_FUNCTION_FAILED);
   }
   if (APDU_ChangeRefData(r, kUserPinReference, block.data(), block.size()) != reader::RDR_OK) {
@@ -39,8 +38,8 @@ CK_RV InitTokenPIN(slot::Slot& slot, const uint8_t* pin, size_t pinLength) {
   return InitPinFinished(transaction.End());
 }
 
-CK_RV SetTokenPIN(slot::Slot& slot, const uint8_t* oldPin, size_t oldLength,
-                  const uint8_t* newPin, size_t newLength, CK_USER_TYPE userType) {
+CK_RV SetTokenPIN(slot::Slot& slot, const uint8_t* oldPin, size_t oldLength, const uint8_t* newPin,
+                  size_t newLength, CK_USER_TYPE userType) {
   ZORAD_TRACE(trace::kOperations, "SetTokenPIN\n");
   PinBlock newBlock;
   if (oldPin == nullptr || oldLength > kPinBlockSize || newPin == nullptr ||

@@ -18,7 +18,7 @@ CK_RV InitTokenPIN(slot::Slot& slot, const uint8_t* pin, size_t pinLength);
 // Changes the PIN of `userType` (CKU_SO or CKU_USER): verifies the old PIN
 // and stores the new one in one transaction. CKR_ARGUMENTS_BAD for a
 // missing or over-long PIN (nothing sent); else as LoginToken.
-CK_RV SetTokenPIN(slot::Slot& slot, const uint8_t* oldPin, size_t oldLength,
-                  const uint8_t* newPin, size_t newLength, CK_USER_TYPE userType);
+CK_RV SetTokenPIN(slot::Slot& slot, const uint8_t* oldPin, size_t oldLength, const uint8_t* newPin,
+                  size_t newLength, CK_USER_TYPE userType);
 
 }  // namespace zorad::card

@@ -30,9 +30,8 @@ CK_RV GetAttributeValues(const store::AttributeList& list, CK_ATTRIBUTE* pTempla
   CK_RV rv = CKR_OK;
   for (CK_ULONG i = 0; i < count; ++i) {
     CK_ATTRIBUTE& attribute = pTemplate[i];
-    const auto it = attribute.type > 0xFFFFFFFFu
-                        ? list.end()
-                        : list.find(static_cast<uint32_t>(attribute.type));
+    const auto it = attribute.type > 0xFFFFFFFFu ? list.end()
+                                                 : list.find(static_cast<uint32_t>(attribute.type));
     if (it == list.end()) {
       attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
       rv = CKR_ATTRIBUTE_TYPE_INVALID;

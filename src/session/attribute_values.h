@@ -21,8 +21,7 @@ CK_RV TemplateToAttributeList(const CK_ATTRIBUTE* pTemplate, CK_ULONG count,
 // the length, a buffer too small CK_UNAVAILABLE_INFORMATION and
 // CKR_BUFFER_TOO_SMALL; every entry is processed and the code of the last
 // failing one is returned.
-CK_RV GetAttributeValues(const store::AttributeList& list, CK_ATTRIBUTE* pTemplate,
-                         CK_ULONG count);
+CK_RV GetAttributeValues(const store::AttributeList& list, CK_ATTRIBUTE* pTemplate, CK_ULONG count);
 
 // True when every attribute of `searchTemplate` is in `attributes` with the
 // same bytes; an empty template matches everything.

@@ -45,8 +45,7 @@ CK_RV LogIn(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, size_t 
 
 }  // namespace
 
-CK_RV Login(CK_SESSION_HANDLE handle, CK_USER_TYPE userType, const uint8_t* pin,
-            size_t pinLength) {
+CK_RV Login(CK_SESSION_HANDLE handle, CK_USER_TYPE userType, const uint8_t* pin, size_t pinLength) {
   const Session* session = FindSession(handle);
   if (session == nullptr) return CKR_SESSION_HANDLE_INVALID;
   slot::Slot* slot = slot::FindSlot(session->slotId);

@@ -15,8 +15,7 @@ namespace zorad::session {
 // that fails the card is logged out again: CKR_GENERAL_ERROR).
 // CKU_CONTEXT_SPECIFIC verifies the PIN of whoever is logged in again and
 // changes nothing (CKR_OPERATION_NOT_INITIALIZED when nobody is).
-CK_RV Login(CK_SESSION_HANDLE handle, CK_USER_TYPE userType, const uint8_t* pin,
-            size_t pinLength);
+CK_RV Login(CK_SESSION_HANDLE handle, CK_USER_TYPE userType, const uint8_t* pin, size_t pinLength);
 
 // C_Logout's body: the slot's private objects lose their handles and the
 // card is logged out. CKR_USER_NOT_LOGGED_IN when nobody is logged in.

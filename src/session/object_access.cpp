@@ -44,17 +44,15 @@ CK_RV FindObject(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle,
   return CKR_OK;
 }
 
-bool UserLoggedIn(const ObjectContext& context) {
-  return context.slot->loginState == slot::kUser;
-}
+bool UserLoggedIn(const ObjectContext& context) { return context.slot->loginState == slot::kUser; }
 
 // Object classes whose CKA_VALUE is key material.
 bool IsKeyObject(const store::AttributeList& attributes) {
   const auto it = attributes.find(CKA_CLASS);
   if (it == attributes.end() || it->second.empty()) return false;
   const uint8_t objectClass = it->second.front();
-  const bool highBytesZero = std::all_of(it->second.begin() + 1, it->second.end(),
-                                         [](uint8_t b) { return b == 0; });
+  const bool highBytesZero =
+      std::all_of(it->second.begin() + 1, it->second.end(), [](uint8_t b) { return b == 0; });
   return highBytesZero && (objectClass == CKO_PUBLIC_KEY || objectClass == CKO_PRIVATE_KEY ||
                            objectClass == CKO_SECRET_KEY);
 }

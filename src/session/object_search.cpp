@@ -46,8 +46,8 @@ CK_RV CollectTokenObjects(slot::Slot& slot, ObjectSearch& search, CK_OBJECT_HAND
 
 // Session objects of the slot in ascending handle order, from the search's
 // position on. Private ones only while the user is logged in.
-void CollectSessionObjects(const slot::Slot& slot, ObjectSearch& search,
-                           CK_OBJECT_HANDLE* handles, size_t maximum, size_t& count) {
+void CollectSessionObjects(const slot::Slot& slot, ObjectSearch& search, CK_OBJECT_HANDLE* handles,
+                           size_t maximum, size_t& count) {
   const ObjectMap& objects = Objects();
   auto it = objects.lower_bound(search.nextObjectHandle);
   for (; it != objects.end() && count < maximum; ++it) {

@@ -79,8 +79,8 @@ void DestroyPrivateObjects(uint32_t slotId) {
   EraseEntriesWhere([&](const ObjectEntry& e) { return e.isPrivate != 0 && e.slotId == slotId; });
 }
 
-CK_RV GetObjectAttribute(CK_OBJECT_HANDLE handle, uint32_t type, void* buffer,
-                         size_t capacity, size_t* length) {
+CK_RV GetObjectAttribute(CK_OBJECT_HANDLE handle, uint32_t type, void* buffer, size_t capacity,
+                         size_t* length) {
   const ObjectEntry* entry = FindObjectEntry(handle);
   if (entry == nullptr) return CKR_OBJECT_HANDLE_INVALID;
   const auto it = entry->attributes.find(type);

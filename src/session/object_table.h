@@ -14,8 +14,8 @@
 namespace zorad::session {
 
 struct ObjectEntry {
-  uint32_t owner = 0;      // the owning session; 0 for a token object
-  uint8_t isPrivate = 0;   // first byte of CKA_PRIVATE at creation; not updated later
+  uint32_t owner = 0;     // the owning session; 0 for a token object
+  uint8_t isPrivate = 0;  // first byte of CKA_PRIVATE at creation; not updated later
   // A session object's attributes; for a token object the copy taken when
   // the entry was made (C_SignInit and C_VerifyInit refill it from the card).
   store::AttributeList attributes;
@@ -58,8 +58,8 @@ void DestroyPrivateObjects(uint32_t slotId);
 // Copies one attribute's value into `buffer`, at most `capacity` bytes;
 // `length`, when given, receives the stored length. CKR_OBJECT_HANDLE_INVALID
 // for an unknown handle, CKR_ATTRIBUTE_VALUE_INVALID when the type is absent.
-CK_RV GetObjectAttribute(CK_OBJECT_HANDLE handle, uint32_t type, void* buffer,
-                         size_t capacity, size_t* length = nullptr);
+CK_RV GetObjectAttribute(CK_OBJECT_HANDLE handle, uint32_t type, void* buffer, size_t capacity,
+                         size_t* length = nullptr);
 
 // Replaces or adds the given values in the entry's attributes; isPrivate is
 // not recomputed. CKR_OBJECT_HANDLE_INVALID for an unknown handle.

@@ -29,7 +29,7 @@ struct ObjectSearch {
 struct Session {
   uint32_t readWrite = 0;  // 1 when opened with CKF_RW_SESSION
   uint32_t slotId = 0;
-  CK_FLAGS flags = 0;      // as given to C_OpenSession
+  CK_FLAGS flags = 0;  // as given to C_OpenSession
   // The sign or verify operation under way: its mechanism, and the card id of
   // its key (0: none). Sign and verify share the pair.
   CK_MECHANISM_TYPE operationMechanism = 0;

@@ -74,13 +74,16 @@ class IntegerAttributesOnCardTest : public UserSessionTest {
     const Bytes paramSetA{0x06, 0x07, 0x2A, 0x85, 0x03, 0x02, 0x02, 0x23, 0x01};
     store::AttributeList privateKey{{CKA_CLASS, Card(CKO_PRIVATE_KEY)},
                                     {CKA_KEY_TYPE, Card(CKK_GOSTR3410)},
-                                    {CKA_TOKEN, {1}}, {CKA_PRIVATE, {1}}, {CKA_SIGN, {1}}};
+                                    {CKA_TOKEN, {1}},
+                                    {CKA_PRIVATE, {1}},
+                                    {CKA_SIGN, {1}}};
     store::AttributeList publicKey{{CKA_CLASS, Card(CKO_PUBLIC_KEY)},
                                    {CKA_KEY_TYPE, Card(CKK_GOSTR3410)},
-                                   {CKA_TOKEN, {1}}, {CKA_GOSTR3410_PARAMS, paramSetA}};
+                                   {CKA_TOKEN, {1}},
+                                   {CKA_GOSTR3410_PARAMS, paramSetA}};
     uint32_t privateId = 0, publicId = 0;
-    EXPECT_CKR(CKR_OK, store::CreateTokenObject(*slot, &privateId, privateKey, &publicId,
-                                                &publicKey));
+    EXPECT_CKR(CKR_OK,
+               store::CreateTokenObject(*slot, &privateId, privateKey, &publicId, &publicKey));
     return privateId;
   }
 };
@@ -106,8 +109,8 @@ TEST_F(IntegerAttributesOnCardTest, CreatedObjectsKeepTheCardsForm) {
   const session::ObjectEntry* entry = session::FindObjectEntry(onCard);
   ASSERT_NE(nullptr, entry);
   store::AttributeList stored;
-  ASSERT_CKR(CKR_OK, store::GetTokenAttributeValues(*slot::FindSlot(slotId_),
-                                                    entry->tokenObjectId, stored));
+  ASSERT_CKR(CKR_OK, store::GetTokenAttributeValues(*slot::FindSlot(slotId_), entry->tokenObjectId,
+                                                    stored));
   EXPECT_EQ(Card(CKO_DATA), stored[CKA_CLASS]);
   EXPECT_EQ(Card(CKO_DATA), session::FindObjectEntry(inMemory)->attributes.at(CKA_CLASS));
 

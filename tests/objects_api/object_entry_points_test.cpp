@@ -89,7 +89,8 @@ TEST_F(ObjectEntryPointsTest, UnknownHandlesAndBadArguments) {
   const CK_OBJECT_HANDLE object = CreateData("x", false);
   EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, C_DestroyObject(session_ + 1000, object));
   EXPECT_CKR(CKR_OBJECT_HANDLE_INVALID, C_DestroyObject(session_, object + 1000));
-  EXPECT_CKR(CKR_OBJECT_HANDLE_INVALID, C_SetAttributeValue(session_, object + 1000, label.data(), 1));
+  EXPECT_CKR(CKR_OBJECT_HANDLE_INVALID,
+             C_SetAttributeValue(session_, object + 1000, label.data(), 1));
   EXPECT_CKR(CKR_ARGUMENTS_BAD, C_GetAttributeValue(session_, object, nullptr, 1));
   EXPECT_CKR(CKR_ARGUMENTS_BAD, C_GetAttributeValue(session_, object, label.data(), 0));
   EXPECT_CKR(CKR_ARGUMENTS_BAD, C_SetAttributeValue(session_, object, nullptr, 1));
@@ -139,7 +140,8 @@ TEST_F(UserObjectsTest, PrivateObjectsNeedTheUser) {
   Template object;
   object.Ulong(CKA_CLASS, CKO_DATA).Bool(CKA_PRIVATE, true);
   CK_OBJECT_HANDLE handle = 0;
-  EXPECT_CKR(CKR_USER_NOT_LOGGED_IN, C_CreateObject(session_, object.data(), object.size(), &handle));
+  EXPECT_CKR(CKR_USER_NOT_LOGGED_IN,
+             C_CreateObject(session_, object.data(), object.size(), &handle));
 }
 
 // A key's CKA_VALUE cannot be changed, neither on the card nor in memory.

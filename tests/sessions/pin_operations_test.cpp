@@ -45,8 +45,7 @@ TEST_F(PinOperationsTest, SetPinVerifiesOldAndStoresNewInOneTransaction) {
   EXPECT_EQ(0xA4, commands[0][1]);
   EXPECT_EQ(Command({0x00, 0x20, 0x00, 0x67, 0x08}, oldPin), commands[1]);
   EXPECT_EQ(Command({0x00, 0x24, 0x01, 0x67, 0x08}, Pin("ab111111")), commands[2]);
-  EXPECT_EQ(1u, sim::pcsc::CallCount(sim::pcsc::Call::kBeginTransaction) -
-                    beginsBefore_);
+  EXPECT_EQ(1u, sim::pcsc::CallCount(sim::pcsc::Call::kBeginTransaction) - beginsBefore_);
 
   C_CloseSession(session_);
   session_ = Open();
@@ -72,8 +71,8 @@ TEST_F(PinOperationsTest, OverlongOrMissingPinsAreRefusedBeforeTheCard) {
 TEST_F(PinOperationsTest, SetPinWithWrongOldPinChangesNothing) {
   const Bytes wrong = Pin("0000");
   const Bytes newPin = Pin("4321");
-  EXPECT_CKR(CKR_PIN_INCORRECT, card::SetTokenPIN(*slot_, wrong.data(), wrong.size(),
-                                                  newPin.data(), newPin.size(), CKU_USER));
+  EXPECT_CKR(CKR_PIN_INCORRECT, card::SetTokenPIN(*slot_, wrong.data(), wrong.size(), newPin.data(),
+                                                  newPin.size(), CKU_USER));
   EXPECT_CKR(CKR_OK, Login(session_, CKU_USER, kUserPin));
 }
 

@@ -75,7 +75,7 @@ TEST_F(SessionTableTest, SessionStatesFollowTheSlotsLogin) {
   struct Case {
     CK_USER_TYPE who;  // ~0: nobody
     const char* pin;
-    CK_STATE readOnly;   // ~0: no read-only session can exist
+    CK_STATE readOnly;  // ~0: no read-only session can exist
     CK_STATE readWrite;
   };
   const Case cases[] = {

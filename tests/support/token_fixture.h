@@ -41,8 +41,8 @@ class Template {
   Template& Bytes(CK_ATTRIBUTE_TYPE type, std::vector<uint8_t> value) {
     values_.push_back(std::move(value));
     std::vector<uint8_t>& stored = values_.back();
-    attributes_.push_back({type, stored.empty() ? nullptr : stored.data(),
-                           static_cast<CK_ULONG>(stored.size())});
+    attributes_.push_back(
+        {type, stored.empty() ? nullptr : stored.data(), static_cast<CK_ULONG>(stored.size())});
     return *this;
   }
 
