@@ -1,54 +1,228 @@
 // Signing, verification, key pair generation and random bytes.
+//
+// A session keeps one signature operation: the mechanism and the card id of
+// the key given to the last C_SignInit or C_VerifyInit. The key is used up
+// by the C_Sign or C_Verify that reaches the card; the mechanism stays.
 #include "api/entry_frame.h"
-#include "api/pending.h"
+#include "api/integer_attributes.h"
+#include "card/token_random.h"
+#include "card/token_sign.h"
+#include "session/attribute_values.h"
+#include "session/object_table.h"
+#include "session/session_table.h"
+#include "slot/slot_table.h"
+#include "store/attribute_access.h"
+#include "store/object_create.h"
 
 using namespace zorad::api;
+using namespace zorad;
+
+namespace {
+
+// A session and the slot it was opened on.
+struct SessionSlot {
+  session::Session* session = nullptr;
+  slot::Slot* slot = nullptr;
+  CK_RV rv = CKR_OK;
+};
+
+SessionSlot FindSessionSlot(CK_SESSION_HANDLE hSession) {
+  SessionSlot found;
+  found.session = session::FindSession(hSession);
+  if (found.session == nullptr) {
+    found.rv = CKR_SESSION_HANDLE_INVALID;
+  } else {
+    found.slot = slot::FindSlot(found.session->slotId);
+    if (found.slot == nullptr) found.rv = CKR_GENERAL_ERROR;
+  }
+  return found;
+}
+
+// C_SignInit and C_VerifyInit: the key must allow the use (`usage`,
+// CKA_SIGN or CKA_VERIFY) and name a key type; a token key's attributes are
+// read from the card first.
+CK_RV OperationInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_TYPE mechanism, CK_OBJECT_HANDLE hKey,
+                    CK_ATTRIBUTE_TYPE usage) {
+  const SessionSlot s = FindSessionSlot(hSession);
+  if (s.rv != CKR_OK) return s.rv;
+  session::ObjectEntry* key = session::FindObjectEntry(hKey);
+  // A token key of another slot's card must not be looked up by its id on
+  // this one.
+  if (key == nullptr || (key->isTokenObject() && key->slotId != s.session->slotId)) {
+    return CKR_KEY_HANDLE_INVALID;
+  }
+  if (key->isTokenObject()) {
+    const CK_RV rv = store::GetTokenAttributeValues(*s.slot, key->tokenObjectId, key->attributes);
+    if (rv != CKR_OK) return rv;
+  }
+  if (!session::AttributeIsTrue(key->attributes, static_cast<uint32_t>(usage)) ||
+      !session::HasAttribute(key->attributes, CKA_KEY_TYPE)) {
+    return CKR_KEY_TYPE_INCONSISTENT;
+  }
+  const CK_RV rv = usage == CKA_SIGN
+                       ? card::TokenSignInit(*s.slot, mechanism, key->tokenObjectId)
+                       : card::TokenVerifyInit(*s.slot, mechanism, key->tokenObjectId);
+  // Recorded whatever the check said: a refused key leaves nothing usable,
+  // and a later C_Sign or C_Verify ends on the card step.
+  s.session->operationMechanism = mechanism;
+  s.session->operationKey = key->tokenObjectId;
+  return rv;
+}
+
+CK_RV Sign(CK_SESSION_HANDLE hSession, const CK_BYTE* pData, CK_ULONG ulDataLen,
+           CK_BYTE* pSignature, CK_ULONG& signatureLength) {
+  const SessionSlot s = FindSessionSlot(hSession);
+  if (s.rv != CKR_OK) return s.rv;
+  session::Session& session = *s.session;
+  if (!card::IsSignatureMechanism(session.operationMechanism)) {
+    return CKR_OPERATION_NOT_INITIALIZED;
+  }
+  if (pSignature == nullptr || signatureLength < card::kGostSignatureLength) {
+    // A length query or a buffer too small: the operation goes on.
+    signatureLength = card::kGostSignatureLength;
+    return pSignature == nullptr ? CKR_OK : CKR_BUFFER_TOO_SMALL;
+  }
+  size_t length = signatureLength;
+  const CK_RV rv = card::TokenSign(*s.slot, session.operationKey, session.operationMechanism, pData,
+                                   ulDataLen, pSignature, &length);
+  session.operationKey = 0;
+  if (rv == CKR_OK) signatureLength = static_cast<CK_ULONG>(length);
+  return rv;
+}
+
+CK_RV Verify(CK_SESSION_HANDLE hSession, const CK_BYTE* pData, CK_ULONG ulDataLen,
+             const CK_BYTE* pSignature, CK_ULONG ulSignatureLen) {
+  const SessionSlot s = FindSessionSlot(hSession);
+  if (s.rv != CKR_OK) return s.rv;
+  session::Session& session = *s.session;
+  if (!card::IsSignatureMechanism(session.operationMechanism)) {
+    return CKR_OPERATION_NOT_INITIALIZED;
+  }
+  if (ulSignatureLen != card::kGostSignatureLength || pData == nullptr || pSignature == nullptr ||
+      ulDataLen == 0) {
+    return CKR_ARGUMENTS_BAD;
+  }
+  const CK_RV rv = card::TokenVerify(*s.slot, session.operationKey, session.operationMechanism,
+                                     pData, ulDataLen, pSignature, ulSignatureLen);
+  session.operationKey = 0;
+  return rv;
+}
+
+// Both keys must be token objects, and private objects, wherever the
+// templates say anything about it.
+CK_RV CheckKeyPairTemplates(const store::AttributeList& publicKey,
+                            const store::AttributeList& privateKey) {
+  for (const store::AttributeList* list : {&privateKey, &publicKey}) {
+    for (const CK_ATTRIBUTE_TYPE type : {CKA_TOKEN, CKA_PRIVATE}) {
+      if (session::HasAttribute(*list, type) && !session::AttributeIsTrue(*list, type)) {
+        return CKR_ATTRIBUTE_VALUE_INVALID;
+      }
+    }
+  }
+  return CKR_OK;
+}
+
+// Adds an integer attribute in the card's 4-byte little-endian form unless
+// the template has it.
+void AddIfMissing(store::AttributeList& list, CK_ATTRIBUTE_TYPE type, uint32_t value) {
+  list.try_emplace(
+      static_cast<uint32_t>(type),
+      std::vector<uint8_t>{static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                           static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)});
+}
+
+CK_RV GenerateKeyPair(CK_SESSION_HANDLE hSession, const CK_ATTRIBUTE* pPublicKeyTemplate,
+                      CK_ULONG publicCount, const CK_ATTRIBUTE* pPrivateKeyTemplate,
+                      CK_ULONG privateCount, CK_OBJECT_HANDLE& publicKey,
+                      CK_OBJECT_HANDLE& privateKey) {
+  const SessionSlot s = FindSessionSlot(hSession);
+  if (s.rv != CKR_OK) return s.rv;
+  if (s.slot->loginState != slot::kUser) return CKR_USER_NOT_LOGGED_IN;
+  if (s.session->readWrite == 0) return CKR_SESSION_READ_ONLY;
+  store::AttributeList publicList;
+  store::AttributeList privateList;
+  CK_RV rv = ApplicationTemplate(pPublicKeyTemplate, publicCount, publicList);
+  if (rv == CKR_OK) rv = ApplicationTemplate(pPrivateKeyTemplate, privateCount, privateList);
+  if (rv == CKR_OK) rv = CheckKeyPairTemplates(publicList, privateList);
+  if (rv != CKR_OK) return rv;
+  AddIfMissing(publicList, CKA_CLASS, CKO_PUBLIC_KEY);
+  AddIfMissing(publicList, CKA_KEY_TYPE, CKK_GOSTR3410);
+  AddIfMissing(privateList, CKA_CLASS, CKO_PRIVATE_KEY);
+  AddIfMissing(privateList, CKA_KEY_TYPE, CKK_GOSTR3410);
+  uint32_t privateId = 0;
+  uint32_t publicId = 0;
+  rv = store::CreateTokenObject(*s.slot, &privateId, privateList, &publicId, &publicList);
+  if (rv != CKR_OK) return rv;
+  // Handles are made once both objects are on the card, so a failure
+  // leaves none behind.
+  const uint32_t slotId = s.session->slotId;
+  publicKey = session::NewObjectHandle(0, slotId, publicList, publicId);
+  privateKey = session::NewObjectHandle(0, slotId, privateList, privateId);
+  return CKR_OK;
+}
+
+CK_RV GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE* pRandomData, CK_ULONG ulRandomLen) {
+  const SessionSlot s = FindSessionSlot(hSession);
+  if (s.rv != CKR_OK) return s.rv;
+  if (pRandomData == nullptr || ulRandomLen == 0) return CKR_ARGUMENTS_BAD;
+  return card::GenerateTokenRandom(*s.slot, pRandomData, ulRandomLen);
+}
+
+}  // namespace
 
 extern "C" {
 
-CK_RV C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE) {
+CK_RV C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
   EntryFrame frame(EntryPoint::kSignInit, TraceValue(hSession));
   if (pMechanism == nullptr) return frame.ReturnWithoutExitLine(CKR_ARGUMENTS_BAD);
-  return frame.Locked([&] { return NotAvailableYet(); });
+  return frame.Locked(
+      [&] { return OperationInit(hSession, pMechanism->mechanism, hKey, CKA_SIGN); });
 }
 
-CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR,
-             CK_ULONG_PTR pulSignatureLen) {
+CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
+             CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen) {
   EntryFrame frame(EntryPoint::kSign, TraceValue(hSession));
   if (pulSignatureLen == nullptr) return frame.Return(CKR_ARGUMENTS_BAD);
-  return frame.Locked([&] { return NotAvailableYet(); });
+  return frame.Locked(
+      [&] { return Sign(hSession, pData, ulDataLen, pSignature, *pulSignatureLen); });
 }
 
-CK_RV C_VerifyInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
-                   CK_OBJECT_HANDLE) {
+CK_RV C_VerifyInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
   EntryFrame frame(EntryPoint::kVerifyInit, TraceValue(hSession));
   if (pMechanism == nullptr) return frame.Return(CKR_ARGUMENTS_BAD);
-  return frame.Locked([&] { return NotAvailableYet(); });
+  return frame.Locked(
+      [&] { return OperationInit(hSession, pMechanism->mechanism, hKey, CKA_VERIFY); });
 }
 
-CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG) {
+CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
+               CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen) {
   EntryFrame frame(EntryPoint::kVerify, TraceValue(hSession));
-  return frame.Locked([&] { return NotAvailableYet(); });
+  return frame.Locked(
+      [&] { return Verify(hSession, pData, ulDataLen, pSignature, ulSignatureLen); });
 }
 
 CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
-                        CK_ATTRIBUTE_PTR pPublicKeyTemplate, CK_ULONG,
-                        CK_ATTRIBUTE_PTR pPrivateKeyTemplate, CK_ULONG,
+                        CK_ATTRIBUTE_PTR pPublicKeyTemplate, CK_ULONG ulPublicKeyAttributeCount,
+                        CK_ATTRIBUTE_PTR pPrivateKeyTemplate, CK_ULONG ulPrivateKeyAttributeCount,
                         CK_OBJECT_HANDLE_PTR phPublicKey, CK_OBJECT_HANDLE_PTR phPrivateKey) {
   EntryFrame frame(EntryPoint::kGenerateKeyPair, TraceValue(hSession));
-  if (pMechanism == nullptr || pPublicKeyTemplate == nullptr ||
-      pPrivateKeyTemplate == nullptr || phPrivateKey == nullptr || phPublicKey == nullptr) {
+  if (pMechanism == nullptr || pPublicKeyTemplate == nullptr || pPrivateKeyTemplate == nullptr ||
+      phPrivateKey == nullptr || phPublicKey == nullptr) {
     return frame.Return(CKR_ARGUMENTS_BAD);
   }
   if (pMechanism->mechanism != CKM_GOSTR3410_KEY_PAIR_GEN) {
     return frame.Return(CKR_MECHANISM_INVALID);
   }
-  return frame.Locked([&] { return NotAvailableYet(); });
+  return frame.Locked([&] {
+    return GenerateKeyPair(hSession, pPublicKeyTemplate, ulPublicKeyAttributeCount,
+                           pPrivateKeyTemplate, ulPrivateKeyAttributeCount, *phPublicKey,
+                           *phPrivateKey);
+  });
 }
 
-CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR, CK_ULONG) {
+CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pRandomData, CK_ULONG ulRandomLen) {
   EntryFrame frame(EntryPoint::kGenerateRandom, TraceValue(hSession));
-  return frame.Locked([&] { return NotAvailableYet(); });
+  return frame.Locked([&] { return GenerateRandom(hSession, pRandomData, ulRandomLen); });
 }
 
 }  // extern "C"
