@@ -117,8 +117,8 @@ void CardSlotTest::WriteKeyObject(bool isPrivate, uint16_t block, uint8_t ni, ui
 }
 
 Bytes CardSlotTest::PublicKeyValue(uint8_t keyRef) const {
-  const auto& key = card_->State().keys.at(keyRef).publicKey;
-  const auto value = sim::SwapPublicKeyHalves(*key);
+  const sim::CardState state = card_->State();
+  const auto value = sim::SwapPublicKeyHalves(*state.keys.at(keyRef).publicKey);
   return Bytes(value.begin(), value.end());
 }
 
