@@ -61,9 +61,7 @@ CK_RV Failed(const char* operation, CK_RV rv) {
   return rv;
 }
 
-uint32_t TraceRef(const void* p) {
-  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
-}
+uint32_t TraceRef(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
 // The object as it was before a change, put back when the change fails.
 struct Backup {
@@ -141,8 +139,8 @@ CK_RV ChangeObject(slot::Slot& slot, TokenObject& object, const AttributeList& v
 }  // namespace
 
 CK_RV GetTokenAttributeValues(slot::Slot& slot, uint32_t id, AttributeList& out) {
-  ZORAD_TRACE(trace::kOperations, "GetTokenAttributeValues (%08x, %08x, %08x)\n",
-              TraceRef(&slot), id, TraceRef(&out));
+  ZORAD_TRACE(trace::kOperations, "GetTokenAttributeValues (%08x, %08x, %08x)\n", TraceRef(&slot),
+              id, TraceRef(&out));
   if (!slot.token || !slot.reader) return Failed("GetTokenAttributeValues", CKR_FUNCTION_FAILED);
   card::TokenTransaction transaction(slot);
   const Opened opened = OpenObject(slot, id, transaction);
@@ -158,8 +156,8 @@ CK_RV GetTokenAttributeValues(slot::Slot& slot, uint32_t id, AttributeList& out)
 }
 
 CK_RV SetTokenAttributeValues(slot::Slot& slot, uint32_t id, const AttributeList& values) {
-  ZORAD_TRACE(trace::kOperations, "SetTokenAttributeValues (%08x, %08x, %08x)\n",
-              TraceRef(&slot), id, TraceRef(&values));
+  ZORAD_TRACE(trace::kOperations, "SetTokenAttributeValues (%08x, %08x, %08x)\n", TraceRef(&slot),
+              id, TraceRef(&values));
   if (!slot.token || !slot.reader) return Failed("SetTokenAttributeValues", CKR_FUNCTION_FAILED);
   if (slot.token->objects.objectsStale) return Failed("SetTokenAttributeValues", CKR_DEVICE_ERROR);
   // Types and values no record can carry are refused before the card.

@@ -63,7 +63,8 @@ constexpr std::array<AttributeRule, 29> kAttributeRules{{
 // The bit of a class in a rule; classes beyond private key match only the
 // rules open to any class.
 uint8_t ClassBit(uint32_t objectClass) {
-  return objectClass <= CKO_PRIVATE_KEY ? static_cast<uint8_t>(1u << objectClass) : uint8_t{kOtherClass};
+  return objectClass <= CKO_PRIVATE_KEY ? static_cast<uint8_t>(1u << objectClass)
+                                        : uint8_t{kOtherClass};
 }
 
 void TraceBadAttribute(uint32_t type, const AttributeList& list) {
@@ -72,8 +73,7 @@ void TraceBadAttribute(uint32_t type, const AttributeList& list) {
   std::vector<uint8_t> lowBytes;
   lowBytes.reserve(list.size());
   for (const auto& entry : list) lowBytes.push_back(static_cast<uint8_t>(entry.first));
-  trace::DebugDump("attributes list on bad attribute: ", lowBytes.data(), lowBytes.size(),
-                   false);
+  trace::DebugDump("attributes list on bad attribute: ", lowBytes.data(), lowBytes.size(), false);
 }
 
 }  // namespace

@@ -13,10 +13,10 @@
 namespace zorad::store {
 
 enum class CreationPath : uint8_t {
-  kPlainObject,       // data object or certificate: no key reference
-  kPublicKeyImport,   // value to a key slot of the public range
-  kPrivateKeyImport,  // value to a key slot of the private range
-  kKeyPairGeneration, // the card generates the pair in a private-range slot
+  kPlainObject,        // data object or certificate: no key reference
+  kPublicKeyImport,    // value to a key slot of the public range
+  kPrivateKeyImport,   // value to a key slot of the private range
+  kKeyPairGeneration,  // the card generates the pair in a private-range slot
 };
 
 struct CreationPlan {

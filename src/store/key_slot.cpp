@@ -35,7 +35,7 @@ CK_RV StorePublicKeyValue(slot::Slot& slot, uint8_t keyRef, std::span<const uint
 CK_RV GenerateKeyPairInSlot(slot::Slot& slot, uint8_t keyRef) {
   if (!slot.reader) return CKR_FUNCTION_FAILED;
   return card::APDU_GenKeyPair(slot.reader.get(), keyRef) == reader::RDR_OK ? CKR_OK
-                                                                             : CKR_FUNCTION_FAILED;
+                                                                            : CKR_FUNCTION_FAILED;
 }
 
 }  // namespace zorad::store

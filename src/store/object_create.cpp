@@ -61,8 +61,7 @@ CK_RV NoteOtherAreaKeyRefs(slot::Slot& slot, Creation& c) {
 
 CK_RV DrawCandidates(slot::Slot& slot, CreationContext& context) {
   std::array<uint8_t, kChallengeLength> random{};
-  if (card::APDU_GetChallenge(slot.reader.get(), random.data(), random.size()) !=
-      reader::RDR_OK) {
+  if (card::APDU_GetChallenge(slot.reader.get(), random.data(), random.size()) != reader::RDR_OK) {
     return CKR_FUNCTION_FAILED;
   }
   for (size_t i = 0; i < kIdCandidates; ++i) context.candidates[i] = LoadBE32(&random[4 * i]);
@@ -144,9 +143,8 @@ CK_RV Prepare(slot::Slot& slot, Creation& c) {
   rv = DrawCandidates(slot, c.context);
   if (rv != CKR_OK) return rv;
   uint32_t freeSpace = 0;
-  rv = RefreshTokenObjects(slot, &freeSpace, [&](const TokenObject& o) {
-    return NoteUsedIdAndKeyRef(o, c.context);
-  });
+  rv = RefreshTokenObjects(slot, &freeSpace,
+                           [&](const TokenObject& o) { return NoteUsedIdAndKeyRef(o, c.context); });
   if (rv != CKR_OK) return CKR_FUNCTION_FAILED;
   size_t needed = RecordSize(c.plan.first);
   if (c.plan.keyPair) needed += RecordSize(c.plan.second);
