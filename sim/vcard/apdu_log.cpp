@@ -19,10 +19,14 @@ struct Secrecy {
 Secrecy SecrecyOf(std::span<const uint8_t> command) {
   if (command.size() < 2) return {};
   switch (command[1]) {
-    case 0x20: return {true, false};  // VERIFY: PIN
-    case 0x24: return {true, false};  // CHANGE REFERENCE DATA: PIN or key value
-    case 0x84: return {false, true};  // GET CHALLENGE: random bytes
-    default: return {};
+    case 0x20:
+      return {true, false};  // VERIFY: PIN
+    case 0x24:
+      return {true, false};  // CHANGE REFERENCE DATA: PIN or key value
+    case 0x84:
+      return {false, true};  // GET CHALLENGE: random bytes
+    default:
+      return {};
   }
 }
 

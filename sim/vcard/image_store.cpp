@@ -67,9 +67,7 @@ bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& by
   return true;
 }
 
-void ImageStore::MarkSaved(const sim::CardState& state) {
-  saved_ = sim::SerializeCardState(state);
-}
+void ImageStore::MarkSaved(const sim::CardState& state) { saved_ = sim::SerializeCardState(state); }
 
 bool ImageStore::SaveIfChanged(const sim::CardState& state, std::string* error) {
   if (!Enabled()) return true;

@@ -13,8 +13,8 @@
 //   zorad-pcsc-probe transmit [--reader TEXT] APDU...
 //       sends each command APDU (hex) to the card in the first matching
 //       reader that holds one and prints each answer (hex), one per line.
-#include <winscard.h>
 #include <time.h>
+#include <winscard.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -52,8 +52,8 @@ std::vector<std::string> ListReaders(SCARDCONTEXT context) {
 bool ReadAtr(SCARDCONTEXT context, const std::string& reader, std::vector<BYTE>* atr) {
   SCARDHANDLE card = 0;
   DWORD protocol = 0;
-  if (SCardConnect(context, reader.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
-                   &card, &protocol) != SCARD_S_SUCCESS) {
+  if (SCardConnect(context, reader.c_str(), SCARD_SHARE_SHARED,
+                   SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol) != SCARD_S_SUCCESS) {
     return false;
   }
   BYTE bytes[MAX_ATR_SIZE];
@@ -182,10 +182,11 @@ int TransmitCommand(std::string_view match, const std::vector<std::string_view>&
 }
 
 int Usage() {
-  std::fputs("usage: zorad-pcsc-probe readers\n"
-             "       zorad-pcsc-probe wait [--reader TEXT] [--absent] [--timeout-ms N]\n"
-             "       zorad-pcsc-probe transmit [--reader TEXT] APDU...\n",
-             stderr);
+  std::fputs(
+      "usage: zorad-pcsc-probe readers\n"
+      "       zorad-pcsc-probe wait [--reader TEXT] [--absent] [--timeout-ms N]\n"
+      "       zorad-pcsc-probe transmit [--reader TEXT] APDU...\n",
+      stderr);
   return 2;
 }
 

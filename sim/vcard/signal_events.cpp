@@ -52,9 +52,15 @@ std::vector<SignalEvent> SignalEvents::Take() {
     if (n <= 0) break;
     for (ssize_t i = 0; i < n; ++i) {
       switch (codes[i]) {
-        case SIGUSR1: events.push_back(SignalEvent::kPull); break;
-        case SIGUSR2: events.push_back(SignalEvent::kInsert); break;
-        default: events.push_back(SignalEvent::kStop); break;
+        case SIGUSR1:
+          events.push_back(SignalEvent::kPull);
+          break;
+        case SIGUSR2:
+          events.push_back(SignalEvent::kInsert);
+          break;
+        default:
+          events.push_back(SignalEvent::kStop);
+          break;
       }
     }
   }

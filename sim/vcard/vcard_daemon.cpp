@@ -45,8 +45,12 @@ int VcardDaemon::Run() {
     const Outcome outcome = Serve(fd);
     ::close(fd);
     switch (outcome) {
-      case Outcome::kStop: Remove("stopping"); break;
-      case Outcome::kPulled: Remove("pulled"); break;
+      case Outcome::kStop:
+        Remove("stopping");
+        break;
+      case Outcome::kPulled:
+        Remove("pulled");
+        break;
       case Outcome::kClosed:
         Remove("reader closed the connection");
         WaitForSignals(retryMs);  // give a restarting vpcd a moment
@@ -105,9 +109,15 @@ bool VcardDaemon::ApplySignals() {
   bool pulled = false;
   for (SignalEvent event : signals_.Take()) {
     switch (event) {
-      case SignalEvent::kStop: stop_ = true; break;
-      case SignalEvent::kPull: pulled_ = pulled = true; break;
-      case SignalEvent::kInsert: pulled_ = false; break;
+      case SignalEvent::kStop:
+        stop_ = true;
+        break;
+      case SignalEvent::kPull:
+        pulled_ = pulled = true;
+        break;
+      case SignalEvent::kInsert:
+        pulled_ = false;
+        break;
     }
   }
   return pulled;

@@ -1,6 +1,7 @@
 #include "sim/vcard/vcard_options.h"
 
 #include <charconv>
+#include <cstdint>
 #include <string_view>
 
 namespace zorad::vcard {
@@ -31,15 +32,19 @@ bool ParseSerial(std::string_view text, std::array<uint8_t, 7>* serial) {
 }
 
 bool ParseProtocol(std::string_view text, sim::Protocol* protocol) {
-  if (text == "T0" || text == "t0") *protocol = sim::Protocol::kT0;
-  else if (text == "T1" || text == "t1") *protocol = sim::Protocol::kT1;
-  else return false;
+  if (text == "T0" || text == "t0") {
+    *protocol = sim::Protocol::kT0;
+  } else if (text == "T1" || text == "t1") {
+    *protocol = sim::Protocol::kT1;
+  } else {
+    return false;
+  }
   return true;
 }
 
-bool SetPin(std::string_view value, std::string* pin) {
-  *pin = value;
-  return !value.empty();
+bool SetText(std::string_view value, std::string* text, size_t maxLength = SIZE_MAX) {
+  *text = value;
+  return !value.empty() && value.size() <= maxLength;
 }
 
 // Options that take a value: name, whether it personalises a new card, setter.
@@ -49,24 +54,18 @@ struct ValueOption {
   bool (*set)(std::string_view value, VcardOptions& o);
 };
 
+using V = std::string_view;
+using O = VcardOptions;
 const ValueOption kValueOptions[] = {
-    {"--image", false, [](std::string_view v, VcardOptions& o) { o.imagePath = v; return !v.empty(); }},
-    {"--host", false, [](std::string_view v, VcardOptions& o) { o.host = v; return !v.empty(); }},
-    {"--port", false, [](std::string_view v, VcardOptions& o) { return ParsePort(v, &o.port); }},
-    {"--apdu-log", false,
-     [](std::string_view v, VcardOptions& o) { o.apduLogPath = v; return !v.empty(); }},
-    {"--serial", true,
-     [](std::string_view v, VcardOptions& o) { return ParseSerial(v, &o.personalisation.serialNumber); }},
-    {"--so-pin", true, [](std::string_view v, VcardOptions& o) { return SetPin(v, &o.personalisation.soPin); }},
-    {"--user-pin", true,
-     [](std::string_view v, VcardOptions& o) { return SetPin(v, &o.personalisation.userPin); }},
-    {"--label", true,
-     [](std::string_view v, VcardOptions& o) {
-       o.personalisation.label = v;
-       return v.size() <= kLabelLength;
-     }},
-    {"--protocol", true,
-     [](std::string_view v, VcardOptions& o) { return ParseProtocol(v, &o.personalisation.protocol); }},
+    {"--image", false, [](V v, O& o) { return SetText(v, &o.imagePath); }},
+    {"--host", false, [](V v, O& o) { return SetText(v, &o.host); }},
+    {"--port", false, [](V v, O& o) { return ParsePort(v, &o.port); }},
+    {"--apdu-log", false, [](V v, O& o) { return SetText(v, &o.apduLogPath); }},
+    {"--serial", true, [](V v, O& o) { return ParseSerial(v, &o.personalisation.serialNumber); }},
+    {"--so-pin", true, [](V v, O& o) { return SetText(v, &o.personalisation.soPin); }},
+    {"--user-pin", true, [](V v, O& o) { return SetText(v, &o.personalisation.userPin); }},
+    {"--label", true, [](V v, O& o) { return SetText(v, &o.personalisation.label, kLabelLength); }},
+    {"--protocol", true, [](V v, O& o) { return ParseProtocol(v, &o.personalisation.protocol); }},
 };
 
 const ValueOption* FindValueOption(std::string_view name) {
@@ -93,10 +92,16 @@ std::optional<VcardOptions> ParseVcardOptions(std::span<const char* const> args,
       arg = arg.substr(0, eq);
       hasValue = true;
     }
-    if (arg == "--help" || arg == "-h") { o.help = true; continue; }
+    if (arg == "--help" || arg == "-h") {
+      o.help = true;
+      continue;
+    }
     if (arg == "--new" || arg == "--blank") {
       (arg == "--new" ? create : blank) = true;
-      if (hasValue) { *error = std::string(arg) + " takes no value"; return std::nullopt; }
+      if (hasValue) {
+        *error = std::string(arg) + " takes no value";
+        return std::nullopt;
+      }
       continue;
     }
     const ValueOption* option = FindValueOption(arg);

@@ -76,19 +76,17 @@ TEST(VirtualReader, PcscdListsTheReaderAndReadsTheCard) {
   const std::string reader = "Virtual PCD 00 00";
   // Each step prints a line the test looks for; `set -e` stops at the first
   // step that fails.
-  const std::string inside =
-      "set -e; " + probe + " readers; " +
-      "echo WAIT $(" + probe + " wait); " +
-      probe + " transmit 00A4040C0C5A4F5241445F504B43533131 80FE060007; " +
-      ZORAD_SOURCE_DIR "/scripts/virtual-reader pull; " +
-      "echo PULLED $(" + probe + " wait --absent --reader \"$ZORAD_VREADER_NAME\"); " +
-      ZORAD_SOURCE_DIR "/scripts/virtual-reader insert; " +
-      "echo BACK $(" + probe + " wait); " +
-      "exit 42";
-  const ShellRun run = RunShell(std::string(ZORAD_SOURCE_DIR) + "/scripts/virtual-reader run --bin " +
-                           bin + " --state " + dir.File("state") + " --image " +
-                           dir.File("card.img") + " --new --serial 0A0B0C0D0E0F10 -- sh -c '" +
-                           inside + "'");
+  const std::string inside = "set -e; " + probe + " readers; " + "echo WAIT $(" + probe +
+                             " wait); " + probe +
+                             " transmit 00A4040C0C5A4F5241445F504B43533131 80FE060007; " +
+                             ZORAD_SOURCE_DIR "/scripts/virtual-reader pull; " + "echo PULLED $(" +
+                             probe + " wait --absent --reader \"$ZORAD_VREADER_NAME\"); " +
+                             ZORAD_SOURCE_DIR "/scripts/virtual-reader insert; " + "echo BACK $(" +
+                             probe + " wait); " + "exit 42";
+  const ShellRun run =
+      RunShell(std::string(ZORAD_SOURCE_DIR) + "/scripts/virtual-reader run --bin " + bin +
+               " --state " + dir.File("state") + " --image " + dir.File("card.img") +
+               " --new --serial 0A0B0C0D0E0F10 -- sh -c '" + inside + "'");
   const std::string atr = testing::ToHex(sim::SimulatedCard().Atr());
   EXPECT_EQ(run.status, 42) << Joined(run);  // the command's own exit status
   EXPECT_TRUE(HasLine(run, reader)) << Joined(run);

@@ -21,7 +21,7 @@ using testing::FromHex;
 using testing::TempDir;
 using testing::ToHex;
 
-const Bytes kSelectApplication = FromHex("00A4040C0C" "5A4F5241445F504B43533131");
+const Bytes kSelectApplication = FromHex("00A4040C0C5A4F5241445F504B43533131");
 const Bytes kUserPinStatus = FromHex("00200069");
 
 Bytes Verify(const std::string& pin) {
@@ -49,8 +49,8 @@ TEST(VcardImage, ChangesPersistAcrossRuns) {
   const std::string image = dir.File("card.img");
   FakeVpcd vpcd;
   {
-    DaemonProcess daemon(Args(vpcd, {"--image", image, "--new", "--user-pin", "4321",
-                                     "--serial", "0102030405060A"}));
+    DaemonProcess daemon(Args(
+        vpcd, {"--image", image, "--new", "--user-pin", "4321", "--serial", "0102030405060A"}));
     ASSERT_TRUE(vpcd.Accept()) << daemon.Stderr();
     EXPECT_EQ(ToHex(vpcd.Exchange(kSelectApplication)), "9000");
     EXPECT_EQ(ToHex(vpcd.Exchange(Verify("9999"))), "63C9");
@@ -72,7 +72,8 @@ TEST(VcardImage, ChangesPersistAcrossRuns) {
   EXPECT_EQ(UserPinTriesInImage(image), 10);
   // Only the image is left in the folder: no temporary files.
   size_t files = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.Path())) ++files;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+    ++files;
   EXPECT_EQ(files, 1u);
 }
 

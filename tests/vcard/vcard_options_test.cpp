@@ -11,22 +11,12 @@ std::optional<VcardOptions> Parse(std::vector<const char*> args, std::string* er
   return ParseVcardOptions(args, error);
 }
 
-TEST(VcardOptions, DefaultsServeAPersonalisedCardFromMemory) {
-  std::string error;
-  const auto o = Parse({}, &error);
-  ASSERT_TRUE(o) << error;
-  EXPECT_EQ(o->source, CardSource::kInMemory);
-  EXPECT_EQ(o->host, "127.0.0.1");
-  EXPECT_EQ(o->port, 35963);
-  EXPECT_TRUE(o->personalisation.hasApplication);
-}
-
 TEST(VcardOptions, CardSourcesAndPersonalisation) {
   std::string error;
-  const auto created = Parse({"--image", "/tmp/c.img", "--new", "--serial=0A0B0C0D0E0F10",
-                              "--user-pin", "4321", "--so-pin=99998888", "--label", "Mine",
-                              "--protocol", "T0", "--port=40001", "--host", "::1"},
-                             &error);
+  const auto created = Parse(
+      {"--image", "/tmp/c.img", "--new", "--serial=0A0B0C0D0E0F10", "--user-pin", "4321",
+       "--so-pin=99998888", "--label", "Mine", "--protocol", "T0", "--port=40001", "--host", "::1"},
+      &error);
   ASSERT_TRUE(created) << error;
   EXPECT_EQ(created->source, CardSource::kCreate);
   EXPECT_EQ(created->personalisation.serialNumber,

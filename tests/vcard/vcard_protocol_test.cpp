@@ -22,8 +22,8 @@ using testing::FakeVpcd;
 using testing::FromHex;
 using testing::ToHex;
 
-const Bytes kSelectApplication = FromHex("00A4040C0C" "5A4F5241445F504B43533131");
-const Bytes kVerifyUserPin = FromHex("0020006908" "3132333435363738");
+const Bytes kSelectApplication = FromHex("00A4040C0C5A4F5241445F504B43533131");
+const Bytes kVerifyUserPin = FromHex("00200069083132333435363738");
 const Bytes kUserPinStatus = FromHex("00200069");
 
 constexpr uint8_t kPowerOff = static_cast<uint8_t>(VpcdControl::kPowerOff);
@@ -73,7 +73,7 @@ TEST_F(VcardProtocolTest, ApdusAnswerAsTheSimulatedCard) {
   const char* commands[] = {
       "00A4040C0C5A4F5241445F504B43533131",  // SELECT the application
       "00B0920048",                          // READ BINARY the token information
-      "0020006908" "3132333435363737",       // VERIFY a wrong user PIN
+      "00200069083132333435363737",          // VERIFY a wrong user PIN
       "00200069",                            // VERIFY status
       "00A4000C020012",                      // SELECT FILE by identifier
       "00CA000000",                          // an unknown instruction
@@ -115,7 +115,7 @@ TEST_F(VcardProtocolTest, MalformedCommandsAreAnsweredAndTheCardStays) {
   const Case cases[] = {
       {"two bytes", FromHex("00A4"), "6700"},
       {"three bytes", FromHex("00A404"), "6700"},
-      {"length byte beyond the data", FromHex("00A4040C10" "3F00"), "6700"},
+      {"length byte beyond the data", FromHex("00A4040C103F00"), "6700"},
       {"largest frame", Bytes(0xFFFF, 0x00), "6700"},
       {"empty frame", Bytes{}, nullptr},
   };
@@ -139,8 +139,8 @@ TEST_F(VcardProtocolTest, RandomMessagesNeverStopTheCard) {
     if (message.size() == 1) message[0] = kPowerOn;  // a control code: no answer
     vpcd_.Send(message);
     if (message.size() >= 2) {
-      ASSERT_GE(vpcd_.Receive().value_or(Bytes{}).size(), 2u) << "message " << i << ": "
-                                                              << ToHex(message);
+      ASSERT_GE(vpcd_.Receive().value_or(Bytes{}).size(), 2u)
+          << "message " << i << ": " << ToHex(message);
     }
   }
   EXPECT_EQ(ToHex(vpcd_.Exchange(kSelectApplication)), "9000");
@@ -164,7 +164,7 @@ TEST_F(VcardProtocolTest, DisconnectionRemovesTheCardAndItComesBack) {
   EXPECT_EQ(PinStatusAfterSelect(), "63CA");
   // A frame cut short by the disconnection is dropped, not half-executed.
   Login();
-  vpcd_.SendRaw(FromHex("000D" "0020006908" "31"));
+  vpcd_.SendRaw(FromHex("000D002000690831"));
   vpcd_.CloseConnection();
   ASSERT_TRUE(vpcd_.Accept()) << daemon_->Stderr();
   EXPECT_EQ(PinStatusAfterSelect(), "63CA");
@@ -221,9 +221,12 @@ TEST_F(VcardProtocolTest, ApduLogShowsExchangesWithoutSecrets) {
   ASSERT_EQ(daemon_->WaitExit(), 0);
   const std::string log = testing::ReadFile(dir.File("apdu.log"));
   EXPECT_NE(log.find("00 A4 04 0C 0C 5A 4F 52 41 44 5F 50 4B 43 53 31 31 => 90 00\n"),
-            std::string::npos) << log;
-  EXPECT_NE(log.find("00 20 00 69 08 ** ** ** ** ** ** ** ** => 90 00\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("00 84 00 00 08 => ** ** ** ** ** ** ** ** 90 00\n"), std::string::npos) << log;
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("00 20 00 69 08 ** ** ** ** ** ** ** ** => 90 00\n"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find("00 84 00 00 08 => ** ** ** ** ** ** ** ** 90 00\n"), std::string::npos)
+      << log;
   EXPECT_EQ(log.find("31 32 33 34"), std::string::npos) << "the PIN reached the log";
 }
 
