@@ -25,8 +25,9 @@ CK_RV GetTokenAttributeValues(slot::Slot& slot, uint32_t id, AttributeList& out)
 // Merges `values` into the object's attributes (replacing or adding; nothing
 // is removed) and rewrites its record: in place when the size is unchanged,
 // otherwise after refitting its blocks (shrink, grow after its last block,
-// or move), freed blocks erased, the table written last. CKA_VALUE of a key
-// object is refused with CKR_ATTRIBUTE_READ_ONLY and nothing changes. Lists
+// or move to blocks that were free); the table is written after the record
+// when it changed, and blocks the object gave up are erased last. CKA_VALUE
+// of a key object is refused with CKR_ATTRIBUTE_READ_ONLY and nothing changes. Lists
 // the record cannot hold are refused before any card access. While
 // objectsStale is set: CKR_DEVICE_ERROR without card access. On a failure
 // after the record was read the cached attributes are restored and

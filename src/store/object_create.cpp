@@ -126,14 +126,13 @@ CK_RV WriteKeyMaterial(slot::Slot& slot, const Creation& c) {
 
 // The object's attributes in memory: the template's, without a key value
 // (key material lives in the key slot only).
-CK_RV TakeAttributes(TokenObject& object, const AttributeList& from, bool isKey) {
+void TakeAttributes(TokenObject& object, const AttributeList& from, bool isKey) {
   object.attributes = from;
-  if (!isKey) return CKR_OK;
+  if (!isKey) return;
   if (auto it = object.attributes.find(CKA_VALUE); it != object.attributes.end()) {
     card::SecureWipe(it->second.data(), it->second.size());
     object.attributes.erase(it);
   }
-  return CKR_OK;
 }
 
 CK_RV Prepare(slot::Slot& slot, Creation& c) {

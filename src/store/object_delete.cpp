@@ -91,10 +91,9 @@ CK_RV RetireKey(slot::Slot& slot, bool isPrivate, TokenObject& key,
   return rv;
 }
 
-CK_RV RemoveFromCard(slot::Slot& slot, uint32_t id, bool isPrivate,
+CK_RV RemoveFromCard(slot::Slot& slot, uint32_t id, bool isPrivate, TokenObject* object,
                      std::optional<uint32_t>& partnerId) {
   card::Token& token = *slot.token;
-  TokenObject* object = FindTokenObject(slot, id);
   CK_RV rv = Recheck(slot, id, isPrivate, object);
   if (rv != CKR_OK) return rv;
   std::optional<AllocationTable> copy;
@@ -109,7 +108,7 @@ CK_RV RemoveFromCard(slot::Slot& slot, uint32_t id, bool isPrivate,
   const uint8_t ni = previous.Entries()[*firstBlock];
   uint32_t objectClass = 0;
   rv = ClassOf(slot, *object, objectClass);
-  // A key slot shared by nothing (reference 0) is not regenerated.
+  // A private key without a key reference has no slot to regenerate.
   if (rv == CKR_OK && objectClass == CKO_PRIVATE_KEY && object->toh.keyRef != 0) {
     rv = RetireKey(slot, isPrivate, *object, partnerId);
   }
@@ -131,13 +130,14 @@ CK_RV DeleteTokenObject(slot::Slot& slot, uint32_t id, uint32_t* partnerId) {
   if (!slot.token || !slot.reader) return Failed(CKR_FUNCTION_FAILED);
   if (slot.token->objects.objectsStale) return Failed(CKR_DEVICE_ERROR);
   bool isPrivate = false;
-  if (!FindTokenObject(slot, id, &isPrivate)) return Failed(CKR_OBJECT_HANDLE_INVALID);
+  TokenObject* object = FindTokenObject(slot, id, &isPrivate);
+  if (!object) return Failed(CKR_OBJECT_HANDLE_INVALID);
   card::TokenTransaction transaction(slot);
   if (transaction.BeginAndSelect(CKR_FUNCTION_FAILED) != CKR_OK) {
     return Failed(CKR_FUNCTION_FAILED);
   }
   std::optional<uint32_t> partner;
-  const CK_RV reason = RemoveFromCard(slot, id, isPrivate, partner);
+  const CK_RV reason = RemoveFromCard(slot, id, isPrivate, object, partner);
   if (reason != CKR_OK) {
     slot.token->objects.objectsStale = true;
     transaction.End();
