@@ -16,6 +16,10 @@ namespace {
 
 // The IDs found by the last count query, in slot ID order.
 std::vector<uint32_t> g_listedSlots;
+// Whether a count query has built g_listedSlots since the slots were last
+// released. Applications that pass a buffer at once (without asking for the
+// count first) get the list built for them rather than an empty one.
+bool g_slotListBuilt = false;
 
 CK_RV CopyListedSlots(CK_SLOT_ID* list, CK_ULONG* count) {
   const CK_ULONG listed = static_cast<CK_ULONG>(g_listedSlots.size());
@@ -53,10 +57,7 @@ CK_RV ReadTokenInfoOf(Slot& slot, CK_TOKEN_INFO* info) {
   return rv;
 }
 
-}  // namespace
-
-CK_RV ListSlots(CK_BBOOL tokenPresent, CK_SLOT_ID* list, CK_ULONG* count) {
-  if (list != nullptr) return CopyListedSlots(list, count);
+CK_RV BuildSlotList(CK_BBOOL tokenPresent) {
   CK_RV rv = SyncSlots();
   if (rv == CKR_OK) rv = SyncSlotsState();
   if (rv != CKR_OK) return rv;
@@ -69,11 +70,26 @@ CK_RV ListSlots(CK_BBOOL tokenPresent, CK_SLOT_ID* list, CK_ULONG* count) {
     g_listedSlots.push_back(slotId);
     MarkReported(*slot);
   }
+  g_slotListBuilt = true;
+  return CKR_OK;
+}
+
+}  // namespace
+
+CK_RV ListSlots(CK_BBOOL tokenPresent, CK_SLOT_ID* list, CK_ULONG* count) {
+  if (list == nullptr || !g_slotListBuilt) {
+    const CK_RV rv = BuildSlotList(tokenPresent);
+    if (rv != CKR_OK) return rv;
+  }
+  if (list != nullptr) return CopyListedSlots(list, count);
   *count = static_cast<CK_ULONG>(g_listedSlots.size());
   return CKR_OK;
 }
 
-void ForgetSlotList() { g_listedSlots.clear(); }
+void ForgetSlotList() {
+  g_listedSlots.clear();
+  g_slotListBuilt = false;
+}
 
 CK_RV GetSlotInfo(CK_SLOT_ID slotId, CK_SLOT_INFO* info) {
   Slot* slot = FindSlot(slotId);
