@@ -99,14 +99,19 @@ CK_RV RecreateObjectInTOAT(card::Token& token, uint32_t size, uint8_t ni,
   auto entries = table->Entries();
   const uint16_t blockSize = table->Layout().BlockSize();
   uint32_t remaining = std::max<uint32_t>(size, 1);
-  std::optional<size_t> lastBlock, growthPoint;
+  // The first free entry after the object's last block so far; a plain
+  // index with a sentinel (an optional here trips GCC's maybe-uninitialized
+  // check at -O3 once GrowInPlace is inlined).
+  constexpr size_t kNoGrowthPoint = SIZE_MAX;
+  std::optional<size_t> lastBlock;
+  size_t growthPoint = kNoGrowthPoint;
   size_t i = 0;
   for (; i < entries.size() && remaining > 0; ++i) {
     if (entries[i] == ni) {
       remaining = Consume(remaining, blockSize);
       lastBlock = i;
-      growthPoint.reset();
-    } else if (entries[i] == 0 && lastBlock && !growthPoint) {
+      growthPoint = kNoGrowthPoint;
+    } else if (entries[i] == 0 && lastBlock && growthPoint == kNoGrowthPoint) {
       growthPoint = i;
     }
   }
@@ -118,7 +123,7 @@ CK_RV RecreateObjectInTOAT(card::Token& token, uint32_t size, uint8_t ni,
     }
     return CKR_OK;
   }
-  if (growthPoint && GrowInPlace(*table, *growthPoint, ni, remaining)) {
+  if (growthPoint != kNoGrowthPoint && GrowInPlace(*table, growthPoint, ni, remaining)) {
     changed = true;
     return CKR_OK;
   }
