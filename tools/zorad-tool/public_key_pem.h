@@ -1,0 +1,24 @@
+// A GOST R 34.10-2001 public key as an X.509 SubjectPublicKeyInfo (the
+// algorithm 1.2.643.2.2.19 with its key and hash parameter sets, the key as
+// an OCTET STRING of the 64-byte little-endian X || Y inside the BIT
+// STRING), and its PEM text.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+
+#include "hex_text.h"
+
+namespace zorad::tool {
+
+// nullopt unless the value is 64 bytes and both parameters are DER object
+// identifiers.
+std::optional<Bytes> GostPublicKeyInfo(std::span<const uint8_t> value,
+                                       std::span<const uint8_t> paramSet,
+                                       std::span<const uint8_t> digestParams);
+
+// "-----BEGIN <label>-----", base64 in lines of 64, "-----END <label>-----".
+std::string PemText(std::span<const uint8_t> der, const std::string& label);
+
+}  // namespace zorad::tool
