@@ -59,14 +59,16 @@ class ZoradToolTest : public ::testing::Test {
   // Runs the tool without a terminal (so a PIN prompt cannot wait for
   // input) on this test's card.
   ToolRun Run(const std::vector<std::string>& args, const Env& env = {}) const {
-    std::string command = "ZORAD_TOOL_TEST_CARD=" + Quote(Path("card.img").string());
-    for (const auto& [name, value] : env) command += " " + name + "=" + Quote(value);
-    command += " setsid " + Quote(ZORAD_TOOL_PATH);
+    std::string command = "ZORAD_TOOL_TEST_CARD=";
+    command.append(Quote(Path("card.img").string()));
+    for (const auto& [name, value] : env)
+      command.append(" ").append(name).append("=").append(Quote(value));
+    command.append(" setsid ").append(Quote(ZORAD_TOOL_PATH));
     bool moduleGiven = false;
     for (const std::string& arg : args) moduleGiven = moduleGiven || arg == "--module";
-    if (!moduleGiven) command += " --module " + Quote(ZORAD_TOOL_TEST_MODULE);
-    for (const std::string& arg : args) command += " " + Quote(arg);
-    command += " </dev/null 2>&1";
+    if (!moduleGiven) command.append(" --module ").append(Quote(ZORAD_TOOL_TEST_MODULE));
+    for (const std::string& arg : args) command.append(" ").append(Quote(arg));
+    command.append(" </dev/null 2>&1");
     ToolRun run;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return run;
