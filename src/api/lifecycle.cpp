@@ -14,20 +14,29 @@ namespace {
 constexpr uint32_t kFinalizeWaitStepMs = 50;
 constexpr uint32_t kFinalizeWaitSteps = 60;  // 3000 ms in all
 
+// Adds one to a counter that is not 0; false when it is 0.
+bool CountNested(std::atomic<uint32_t>& counter) {
+  uint32_t count = counter.load();
+  while (count != 0) {
+    if (counter.compare_exchange_weak(count, count + 1)) return true;
+  }
+  return false;
+}
+
 // Steps 6 to 8 of C_Initialize: under the lock, count the call or, for the
 // first one, establish the reader context.
 CK_RV CountInitialization(ModuleState& state) {
   const CK_RV locked = LockMutex();
   if (locked != CKR_OK) return locked;
   CK_RV rv = CKR_OK;
-  if (state.initCounter != 0) {
-    ++state.initCounter;
-  } else if (reader::OpenReaderContext() != SCARD_S_SUCCESS) {
-    rv = CKR_FUNCTION_FAILED;
-  } else {
-    state.finalizing.store(0);
-    state.initCounter = 1;
-    state.everInitialized = true;
+  if (!CountNested(state.initCounter)) {
+    if (reader::OpenReaderContext() != SCARD_S_SUCCESS) {
+      rv = CKR_FUNCTION_FAILED;
+    } else {
+      state.finalizing.store(0);
+      state.initCounter = 1;
+      state.everInitialized = true;
+    }
   }
   state.waitCounter.store(0);
   UnlockMutex();
@@ -44,7 +53,7 @@ CK_RV Initialize(CK_VOID_PTR initArgs) {
     if (trace::AnyEnabled()) trace::OpenFile();
   }
   ZORAD_TRACE(trace::kSteps, "Initialize, init_counter=%d\n",
-              static_cast<int>(state.initCounter));
+              static_cast<int>(state.initCounter.load()));
   if (rv == CKR_OK) rv = CountInitialization(state);
   ZORAD_TRACE(trace::kSteps, "Initialize: %x\n", static_cast<unsigned>(rv));
   return frame.Return(rv);
@@ -74,11 +83,15 @@ CK_RV Finalize(CK_VOID_PTR reserved) {
   if (trace::Enabled(trace::kEntryExit)) trace::FlushFile();
   if (reserved != nullptr) return frame.Return(CKR_ARGUMENTS_BAD);
   ModuleState& state = State();
-  ZORAD_TRACE(trace::kSteps, "Finalize, init_counter=%d\n",
-              static_cast<int>(state.initCounter));
-  if (state.initCounter == 0) return frame.Return(CKR_CRYPTOKI_NOT_INITIALIZED);
+  uint32_t count = state.initCounter.load();
+  ZORAD_TRACE(trace::kSteps, "Finalize, init_counter=%d\n", static_cast<int>(count));
+  // A nested C_Initialize or C_Finalize of another user may change the
+  // counter meanwhile; only the call that takes it to 0 releases.
+  do {
+    if (count == 0) return frame.Return(CKR_CRYPTOKI_NOT_INITIALIZED);
+  } while (!state.initCounter.compare_exchange_weak(count, count - 1));
   CK_RV rv = CKR_OK;
-  if (--state.initCounter == 0) rv = ReleaseModule(state);
+  if (count == 1) rv = ReleaseModule(state);
   ZORAD_TRACE(trace::kSteps, "Finalize: %x\n", static_cast<unsigned>(rv));
   trace::CloseFile();  // the exit line is lost with the file
   return frame.Return(rv);

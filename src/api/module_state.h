@@ -7,8 +7,10 @@
 namespace zorad::api {
 
 struct ModuleState {
-  // Successful C_Initialize calls not yet matched by C_Finalize.
-  uint32_t initCounter = 0;
+  // Successful C_Initialize calls not yet matched by C_Finalize. Changed by
+  // nested calls of independent users of the module, on any thread, and by
+  // C_Finalize without the library lock: always read-modify-write.
+  std::atomic<uint32_t> initCounter{0};
   // Set by the C_Finalize that brings initCounter to 0; the slot-event wait
   // polls it from another thread.
   std::atomic<uint8_t> finalizing{0};
