@@ -24,7 +24,10 @@ bool CountNested(std::atomic<uint32_t>& counter) {
 }
 
 // Steps 6 to 8 of C_Initialize: under the lock, count the call or, for the
-// first one, establish the reader context.
+// first one, establish the reader context. The waiters' count is left
+// alone: a thread may be waiting for a slot event while another user of
+// the module initialises it, and the last C_Finalize must still wait for
+// that thread.
 CK_RV CountInitialization(ModuleState& state) {
   const CK_RV locked = LockMutex();
   if (locked != CKR_OK) return locked;
@@ -38,7 +41,6 @@ CK_RV CountInitialization(ModuleState& state) {
       state.everInitialized = true;
     }
   }
-  state.waitCounter.store(0);
   UnlockMutex();
   return rv;
 }

@@ -14,7 +14,8 @@ struct ModuleState {
   // Set by the C_Finalize that brings initCounter to 0; the slot-event wait
   // polls it from another thread.
   std::atomic<uint8_t> finalizing{0};
-  // Threads inside the slot-event wait; C_Finalize reads it without the lock.
+  // Threads inside the slot-event wait, counted in and out by the waiters
+  // themselves and never reset; C_Finalize reads it without the lock.
   std::atomic<int32_t> waitCounter{0};
   // True once a C_Initialize has run: before that the locking entry points
   // answer CKR_CRYPTOKI_NOT_INITIALIZED.
