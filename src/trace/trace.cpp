@@ -41,12 +41,12 @@ void Configure() {
   if (const auto mode = platform::ReadTraceMode()) SetMask(*mode);
 }
 
-void SetMask(uint32_t mask) { g_mask = Mask{mask, ~mask}; }
-
-bool AnyEnabled() {
-  const Mask m = g_mask;
-  return m.value == ~m.check && m.value != 0;
+void SetMask(uint32_t mask) {
+  g_mask.value.store(mask, std::memory_order_relaxed);
+  g_mask.check.store(~mask, std::memory_order_relaxed);
 }
+
+bool AnyEnabled() { return ValidMask() != 0; }
 
 void OpenFile() {
   TraceSink& sink = Sink();

@@ -7,6 +7,7 @@
 // ZORAD_TRACE so that arguments are not even evaluated when it is off.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -20,24 +21,27 @@ enum Category : uint32_t {
   kDetail = 0x08,     // attribute bytes, offsets
 };
 
+// The two words are read by every thread that traces while a nested
+// C_Initialize on another thread may write them; each is atomic, and a pair
+// read half old, half new fails the check and traces nothing.
 struct Mask {
-  uint32_t value;
-  uint32_t check;
+  std::atomic<uint32_t> value;
+  std::atomic<uint32_t> check;
 };
 
 // Mask words; written only by Configure() (inside C_Initialize).
 extern Mask g_mask;
 
-inline bool Enabled(uint32_t category) {
-  const Mask m = g_mask;
-  return m.value == ~m.check && (m.value & category) != 0;
+// The mask when it agrees with its check word, else 0.
+inline uint32_t ValidMask() {
+  const uint32_t value = g_mask.value.load(std::memory_order_relaxed);
+  return value == ~g_mask.check.load(std::memory_order_relaxed) ? value : 0u;
 }
 
+inline bool Enabled(uint32_t category) { return (ValidMask() & category) != 0; }
+
 // APDU trace level 0..3: (mask >> 4) & 3 when the mask is valid.
-inline unsigned ApduLevel() {
-  const Mask m = g_mask;
-  return m.value == ~m.check ? (m.value >> 4) & 3u : 0u;
-}
+inline unsigned ApduLevel() { return (ValidMask() >> 4) & 3u; }
 
 // Reads the trace configuration; a missing or malformed setting leaves the
 // mask as it was.
