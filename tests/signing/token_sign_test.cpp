@@ -22,7 +22,6 @@ const char* const kValidateSn = "80 FE 06 00 07";
 const char* const kSelectPrivate = "00 A4 00 0C 02 00 01";
 const char* const kReadPrivateTable = "00 B0 20 80 44";
 const char* const kReadKeyHeader = "00 B0 00 40 11";
-const char* const kSelectPublic = "00 A4 00 0C 02 00 09";
 const char* const kRestoreSe = "00 22 F3 00 00";
 const char* const kHashAlgorithm = "00 22 C1 AA 03 80 01 11";
 const char* const kSigningKey = "00 22 41 B6 03 84 01 01";
