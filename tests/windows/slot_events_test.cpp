@@ -60,6 +60,11 @@ TEST_F(SlotEventsTest, BadArguments) {
 
 TEST_F(SlotEventsTest, BlockingWaitEndsWithTheInsertion) {
   auto waiter = StartWaiter();
+  // The waiter holds the library lock only in short steps: other calls run.
+  CK_ULONG count = 0;
+  EXPECT_CKR(CKR_OK, F().C_GetSlotList(CK_FALSE, nullptr, &count));
+  CK_SLOT_INFO info;
+  EXPECT_CKR(CKR_OK, F().C_GetSlotInfo(slot_, &info));
   ASSERT_TRUE(Sim().InsertCard(kReader, nullptr));
   ASSERT_EQ(std::future_status::ready, waiter.wait_for(std::chrono::seconds(5)));
   const auto [rv, slot] = waiter.get();

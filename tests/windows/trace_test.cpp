@@ -2,7 +2,9 @@
 // registry value "TraceMode" (set by scripts/test-windows before the run,
 // which passes the value it wrote in ZORAD_TRACE_EXPECT: a mask, or "none"
 // for a value the module must ignore), created by GetTempFileNameA with the
-// prefix "zor" in the temporary folder. Skipped when the variable is unset.
+// prefix "zor" in the temporary folder; skipped when the variable is unset.
+// The value types and sizes the module accepts are tested by writing the
+// value from here.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -175,6 +177,92 @@ TEST_F(TraceFileTest, OneApplicationLife) {
   if (((mask_ >> 4) & 3) >= 2) {
     EXPECT_NE(std::string::npos, text.find("Data In:"));
     EXPECT_NE(std::string::npos, text.find("SW=9000"));
+  }
+}
+
+// The registry value is read at every C_Initialize, as a REG_DWORD or a
+// REG_BINARY of exactly 4 bytes; anything else leaves the mask as it was.
+// The test writes the value itself and puts the original back.
+class TraceRegistryTest : public ModuleTest {
+ protected:
+  static constexpr const char* kKey = "SOFTWARE\\Corvantix\\zorad_pkcs11\\Config";
+
+  void SetUp() override {
+    ModuleTest::SetUp();
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0,
+                              KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr));
+    DWORD size = sizeof original_;
+    hadValue_ = RegQueryValueExA(key_, "TraceMode", nullptr, &originalType_, original_, &size) ==
+                ERROR_SUCCESS;
+    originalSize_ = size;
+  }
+  void TearDown() override {
+    if (key_ != nullptr) {
+      // Mask 0 first, so that a missing original leaves tracing off.
+      Write(REG_DWORD, {0, 0, 0, 0});
+      InitializeAndFinalize();
+      if (hadValue_) {
+        RegSetValueExA(key_, "TraceMode", 0, originalType_, original_, originalSize_);
+      } else {
+        RegDeleteValueA(key_, "TraceMode");
+      }
+      RegCloseKey(key_);
+    }
+    ModuleTest::TearDown();
+  }
+  void Write(DWORD type, const Bytes& data) {
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key_, "TraceMode", 0, type, data.data(),
+                                            static_cast<DWORD>(data.size())));
+  }
+  static void InitializeAndFinalize() {
+    EXPECT_CKR(CKR_OK, F().C_Initialize(nullptr));
+    CK_INFO info;
+    EXPECT_CKR(CKR_OK, F().C_GetInfo(&info));
+    EXPECT_CKR(CKR_OK, F().C_Finalize(nullptr));
+  }
+
+  HKEY key_ = nullptr;
+  bool hadValue_ = false;
+  DWORD originalType_ = 0;
+  BYTE original_[64] = {};
+  DWORD originalSize_ = 0;
+};
+
+TEST_F(TraceRegistryTest, ValueTypesAndSizes) {
+  struct Case {
+    const char* what;
+    DWORD type;
+    Bytes data;
+    bool traces;
+  };
+  const Case cases[] = {
+      {"REG_DWORD 0x05", REG_DWORD, {5, 0, 0, 0}, true},
+      {"REG_BINARY of 4 bytes", REG_BINARY, {5, 0, 0, 0}, true},
+      {"REG_BINARY of 3 bytes", REG_BINARY, {5, 0, 0}, false},
+      {"REG_BINARY of 8 bytes", REG_BINARY, {5, 0, 0, 0, 0, 0, 0, 0}, false},
+      {"REG_QWORD", REG_QWORD, {5, 0, 0, 0, 0, 0, 0, 0}, false},
+      {"REG_SZ", REG_SZ, {'5', 0}, false},
+      {"REG_DWORD 0", REG_DWORD, {0, 0, 0, 0}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // Tracing off, then the value under test, read by the next C_Initialize.
+    Write(REG_DWORD, {0, 0, 0, 0});
+    InitializeAndFinalize();
+    Write(c.type, c.data);
+    const std::set<std::string> before = TraceFiles();
+    InitializeAndFinalize();
+    std::vector<std::string> created;
+    for (const std::string& name : TraceFiles()) {
+      if (!before.count(name)) created.push_back(name);
+    }
+    ASSERT_EQ(c.traces ? 1u : 0u, created.size());
+    if (!c.traces) continue;
+    std::ifstream file(TempFolder() + created.front(), std::ios::binary);
+    std::string first;
+    std::getline(file, first);
+    EXPECT_NE(std::string::npos, first.find("] Initialize, init_counter=0")) << first;
   }
 }
 
