@@ -77,8 +77,8 @@ void FreeToken(std::unique_ptr<card::Token>& token) {
 CK_RV ClearSlot(Slot& slot) {
   ZORAD_TRACE(trace::kOperations, "_ClearSlot(%x)\n", slot.slotId);
   const CK_RV rv = RemoveToken(slot);
-  slot.flags = 0;
-  slot.reportedFlags = 0;
+  slot.flags &= static_cast<uint8_t>(~kTokenPresent);
+  slot.reportedFlags &= static_cast<uint8_t>(~kTokenPresent);
   slot.loginState = kNobody;
   return rv;
 }

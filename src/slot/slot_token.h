@@ -21,8 +21,10 @@ CK_RV RemoveToken(Slot& slot);
 // Frees a token with everything it owns; null is fine.
 void FreeToken(std::unique_ptr<card::Token>& token);
 
-// Removes the token and forgets the slot's state: flags (the reader bit
-// too, until the next reader list), reported flags and login state.
+// Removes the token and forgets the slot's token state: the token bit of
+// the flags and of the reported flags, and the login state. The reader bits
+// stay as they are: clearing them would make the next reader list report a
+// reader event for a reader that never went.
 CK_RV ClearSlot(Slot& slot);
 
 // Makes the slot's token ready for a new session: the card must be in the

@@ -82,6 +82,24 @@ TEST_F(SlotEventsTest, NonBlockingPollSeesCardsAndReadersComeAndGo) {
   EXPECT_EQ(0u, PollEvent());
 }
 
+// C_GetTokenInfo that finds the token gone clears the slot's token, not its
+// reader: the next wait reports the card coming back, not a change that
+// never happened.
+TEST_F(SlotEventsTest, TokenFoundGoneByTokenInfoLeavesNoEvent) {
+  ASSERT_TRUE(sim::pcsc::AddReader("Alpha"));
+  InsertCard("Alpha");
+  const CK_SLOT_ID slotId = SlotList().at(0);
+  DrainEvents();
+  ASSERT_TRUE(sim::pcsc::RemoveCard("Alpha"));
+  EXPECT_EQ(slotId, PollEvent());
+  CK_TOKEN_INFO info{};
+  EXPECT_CKR(CKR_TOKEN_NOT_PRESENT, C_GetTokenInfo(slotId, &info));
+  EXPECT_EQ(0u, PollEvent());
+  InsertCard("Alpha");
+  EXPECT_EQ(slotId, PollEvent());
+  EXPECT_TRUE(TokenPresent(slotId));
+}
+
 TEST_F(SlotEventsTest, BlockingWaitEndsWhenACardIsInserted) {
   ASSERT_TRUE(sim::pcsc::AddReader("Alpha"));
   const CK_SLOT_ID slotId = SlotList().at(0);
