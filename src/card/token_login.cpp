@@ -30,6 +30,12 @@ CK_RV VerifyFailure(const reader::Reader& r, reader::ReaderResult result) {
   return CKR_FUNCTION_FAILED;
 }
 
+// The reader's last PC/SC result says that the card is out of the reader.
+bool CardLeftReader(const reader::Reader& r) {
+  return r.lastError == reader::ScardCode(SCARD_E_NO_SMARTCARD) ||
+         r.lastError == reader::ScardCode(SCARD_W_REMOVED_CARD);
+}
+
 CK_RV LogoutFailed(slot::Slot& slot, CK_RV rv) {
   if (slot.token) slot.token->objects.objectsStale = true;
   ZORAD_TRACE(trace::kOperations, "LogoutToken: %x\n", static_cast<unsigned>(rv));
@@ -76,6 +82,9 @@ CK_RV LogoutToken(slot::Slot& slot) {
   const bool tableRead = objects.toat.has_value();
   if (reader::ResetReader(slot.reader.get(), static_cast<uint32_t>(reader::ResetMode::kUnpower)) !=
       reader::RDR_OK) {
+    // A card that left the reader lost its verifications with its power:
+    // the slot must not go on claiming a login the card no longer has.
+    if (CardLeftReader(*slot.reader)) slot.loginState = slot::kNobody;
     return LogoutFailed(slot, CKR_FUNCTION_FAILED);
   }
   slot.loginState = slot::kNobody;

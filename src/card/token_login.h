@@ -29,7 +29,8 @@ CK_RV LoginToken(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, si
 // tables were never read (the card is reset all the same), CKR_FUNCTION_FAILED
 // when the reset or the transaction fails, CKR_TOKEN_NOT_RECOGNIZED when the
 // application is not selectable, else the refresh's result. objectsStale is
-// set on every failure.
+// set on every failure. A failed reset leaves loginState as it was, unless
+// the card is out of the reader (its verifications went with its power).
 CK_RV LogoutToken(slot::Slot& slot);
 
 }  // namespace zorad::card
