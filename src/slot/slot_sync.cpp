@@ -64,10 +64,22 @@ CK_RV SyncSlotsState(uint32_t timeoutMs) {
     ZORAD_TRACE(trace::kOperations, "SyncSlotsState: %x\n", 0u);
     return CKR_OK;
   }
+  // A reader whose presence change is still pending (an unplugged reader,
+  // whose state the reader list cleared) is not asked again: the answer
+  // would overwrite the presence it had, and the removal of its card would
+  // never be seen. SyncSlotFlags handles the change first.
   std::vector<reader::Reader*> readers;
   readers.reserve(slots.size());
   for (auto& entry : slots) {
-    if (entry.second->reader) readers.push_back(entry.second->reader.get());
+    reader::Reader* r = entry.second->reader.get();
+    if (r != nullptr && ((r->currentState ^ r->previousState) & kPresentBit) == 0) {
+      readers.push_back(r);
+    }
+  }
+  if (readers.empty()) {
+    if (timeoutMs != 0) platform::SleepMs(timeoutMs);
+    ZORAD_TRACE(trace::kOperations, "SyncSlotsState: %x\n", 0u);
+    return CKR_OK;
   }
   const ReaderResult result = reader::CheckReaderState(readers.data(), readers.size(), timeoutMs);
   const CK_RV rv = IsHarmlessStateResult(result) ? CKR_OK : CKR_FUNCTION_FAILED;

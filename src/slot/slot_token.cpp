@@ -7,6 +7,7 @@
 #include "card/token_refresh.h"
 #include "reader/reader.h"
 #include "reader/transaction.h"
+#include "session/object_table.h"
 #include "slot/slot_sync.h"
 #include "trace/trace.h"
 
@@ -64,6 +65,13 @@ CK_RV RemoveToken(Slot& slot) {
     rv = CKR_FUNCTION_FAILED;
   }
   FreeToken(slot.token);
+  // The card that held the PIN verification is gone (disconnected, reset or
+  // pulled): a login does not outlive it, or the next card in the reader
+  // would be read as if its private area were open.
+  if (slot.loginState != kNobody) {
+    slot.loginState = kNobody;
+    session::DestroyPrivateObjects(slot.slotId);
+  }
   ZORAD_TRACE(trace::kOperations, "RemoveToken: %x\n", static_cast<unsigned>(rv));
   return rv;
 }

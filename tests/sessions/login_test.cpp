@@ -29,6 +29,28 @@ class LoginTest : public SessionTest {
   }
 };
 
+// The card leaves and comes back between two calls that look at the reader:
+// it lost the user's verification, so the slot's login ends with it and the
+// card is read again as a card nobody is logged in to.
+TEST_F(LoginTest, CardRemovalEndsTheLogin) {
+  ASSERT_CKR(CKR_OK, Login(session_, CKU_USER, kUserPin));
+  const CK_OBJECT_HANDLE secret = CreateData("secret", /*token=*/false, /*isPrivate=*/true);
+  ASSERT_TRUE(sim::pcsc::RemoveCard(kReaderName));
+  CK_SLOT_INFO slotInfo;
+  ASSERT_CKR(CKR_OK, C_GetSlotInfo(slotId_, &slotInfo));
+  ASSERT_EQ(0u, slotInfo.flags & CKF_TOKEN_PRESENT);
+  ASSERT_TRUE(sim::pcsc::InsertCard(kReaderName, card_));
+
+  CK_SESSION_HANDLE again = CK_INVALID_HANDLE;
+  EXPECT_CKR(CKR_OK, C_OpenSession(slotId_, kReadWrite, nullptr, nullptr, &again));
+  CK_TOKEN_INFO info;
+  EXPECT_CKR(CKR_OK, C_GetTokenInfo(slotId_, &info));
+  EXPECT_EQ(CKS_RW_PUBLIC_SESSION, StateOf(again));
+  CK_ATTRIBUTE label{CKA_LABEL, nullptr, 0};
+  EXPECT_CKR(CKR_OBJECT_HANDLE_INVALID, C_GetAttributeValue(again, secret, &label, 1));
+  EXPECT_CKR(CKR_OK, Login(again, CKU_USER, kUserPin));
+}
+
 TEST_F(LoginTest, LoginIsSharedBySessionsAndOutlivesThem) {
   const CK_SESSION_HANDLE other = Open(kReadOnly);
   ASSERT_CKR(CKR_OK, Login(session_, CKU_USER, kUserPin));

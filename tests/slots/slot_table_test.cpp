@@ -58,6 +58,22 @@ TEST_F(SlotTableTest, ListCallsCopyWhatTheLastCountQueryFound) {
   EXPECT_EQ(2u, count);
 }
 
+// One reader of two is unplugged with its card: the removal must not be lost
+// between the reader list (which clears the reader's state) and the state
+// query of the remaining readers.
+TEST_F(SlotTableTest, UnpluggedReaderTakesItsTokenAlong) {
+  ASSERT_TRUE(AddReader("Alpha"));
+  ASSERT_TRUE(AddReader("Beta"));
+  InsertCard("Beta");
+  const std::vector<CK_SLOT_ID> all = SlotList();
+  ASSERT_EQ(std::vector<CK_SLOT_ID>{all[1]}, SlotList(CK_TRUE));
+  ASSERT_TRUE(RemoveReader("Beta"));
+  EXPECT_EQ(all, SlotList());
+  EXPECT_TRUE(SlotList(CK_TRUE).empty());
+  CK_TOKEN_INFO info;
+  EXPECT_CKR(CKR_TOKEN_NOT_PRESENT, C_GetTokenInfo(all[1], &info));
+}
+
 TEST_F(SlotTableTest, TokenFilterAndReadersThatWentAway) {
   for (const char* name : {"Alpha", "Beta", "Gamma"}) ASSERT_TRUE(AddReader(name));
   InsertCard("Beta");

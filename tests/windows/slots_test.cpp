@@ -57,11 +57,7 @@ TEST_F(SlotsTest, SlotListFollowsReadersAndCards) {
 
 // A reader unplugged with its card while another reader stays: its slot
 // stays listed, but without a token.
-// Disabled: the module still lists the slot under the token-present filter
-// (the reader's state is zeroed by the reader-list sync, then overwritten by
-// the state query before the presence edge is looked at, so the removal is
-// never seen). Enable once the slot synchronisation catches it.
-TEST_F(SlotsTest, DISABLED_UnpluggedReaderTakesItsTokenAlong) {
+TEST_F(SlotsTest, UnpluggedReaderTakesItsTokenAlong) {
   ASSERT_TRUE(Sim().AddReader("Reader A", nullptr));
   ASSERT_TRUE(Sim().AddReader("Reader B", nullptr));
   ASSERT_TRUE(Sim().InsertCard("Reader B", nullptr));
@@ -196,12 +192,7 @@ TEST_F(CardLeavesTest, RemovedCardTakesTheSessionsAlong) {
 // The card leaves and comes back between two calls that look at the
 // reader: it lost the user's verification, and the slot must not act as if
 // it still had it.
-// Disabled: the slot keeps its user login across the removal, so attaching
-// the card again reads the private area without the PIN verified and every
-// C_OpenSession and C_GetTokenInfo answers CKR_DEVICE_ERROR until the
-// application logs out through a session from before the removal. Enable
-// once a removal seen by the slot also ends its login.
-TEST_F(CardLeavesTest, DISABLED_CardBackAfterARemovalSeenOnlyByTheSlot) {
+TEST_F(CardLeavesTest, CardBackAfterARemovalSeenOnlyByTheSlot) {
   ASSERT_CKR(CKR_OK, Login(session_, CKU_USER, kUserPin));
   ASSERT_TRUE(Sim().RemoveCard(kReader));
   CK_SLOT_INFO slotInfo;
