@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "card/secure_buffer.h"
 #include "session/attribute_values.h"
 #include "session/object_table.h"
 #include "session/session_table.h"
@@ -57,11 +58,22 @@ bool IsKeyObject(const store::AttributeList& attributes) {
                            objectClass == CKO_SECRET_KEY);
 }
 
+// A token key's value lives in the card's key slot only: the handle keeps
+// no copy of it, and the copy it had is wiped before it is freed.
+void ForgetKeyValue(store::AttributeList& attributes) {
+  if (!IsKeyObject(attributes)) return;
+  const auto it = attributes.find(CKA_VALUE);
+  if (it == attributes.end()) return;
+  card::SecureWipe(it->second.data(), it->second.size());
+  attributes.erase(it);
+}
+
 CK_RV StoreOnCard(slot::Slot& slot, uint32_t handle) {
   ObjectEntry* entry = FindObjectEntry(handle);
   if (entry == nullptr) return CKR_GENERAL_ERROR;
   ZORAD_TRACE(trace::kSteps, "CreateTokenObject\n");
   const CK_RV rv = store::CreateTokenObject(slot, &entry->tokenObjectId, entry->attributes);
+  ForgetKeyValue(entry->attributes);
   if (rv != CKR_OK) DestroyObjectEntry(handle);
   return rv;
 }
