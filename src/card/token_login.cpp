@@ -97,7 +97,8 @@ CK_RV LogoutToken(slot::Slot& slot) {
     return LogoutFailed(
         slot, selected == reader::RDR_BAD_STATUS ? CKR_TOKEN_NOT_RECOGNIZED : CKR_FUNCTION_FAILED);
   }
-  const CK_RV refreshed = RefreshToken(slot);
+  // The application is selected in this transaction already.
+  const CK_RV refreshed = RefreshTokenSelected(slot);
   if (refreshed != CKR_OK) return LogoutFailed(slot, refreshed);
   if (transaction.End() != CKR_OK) return LogoutFailed(slot, CKR_FUNCTION_FAILED);
   ZORAD_TRACE(trace::kOperations, "LogoutToken: 0\n");

@@ -64,4 +64,16 @@ CK_RV RefreshToken(slot::Slot& slot, bool* changed) {
   return CKR_OK;
 }
 
+CK_RV RefreshTokenSelected(slot::Slot& slot, bool* changed) {
+  ZORAD_TRACE(trace::kOperations, "RefreshToken\n");
+  if (!slot.token) return Failed(CKR_FUNCTION_FAILED);
+  Token& token = *slot.token;
+  token.objects.objectsStale = true;
+  const CK_RV rv = RefreshAreas(slot, token, changed);
+  if (rv != CKR_OK) return Failed(rv);
+  token.objects.objectsStale = false;
+  token.objects.objectListRead = true;
+  return CKR_OK;
+}
+
 }  // namespace zorad::card

@@ -18,4 +18,8 @@ bool IsTokenObjectListRead(const slot::Slot& slot);
 // CKR_FUNCTION_FAILED.
 CK_RV RefreshToken(slot::Slot& slot, bool* changed = nullptr);
 
+// The same for a caller that already holds the token transaction and has
+// selected the application itself: no second SELECT is sent.
+CK_RV RefreshTokenSelected(slot::Slot& slot, bool* changed = nullptr);
+
 }  // namespace zorad::card

@@ -1,0 +1,74 @@
+// The number of card commands each standard operation sends on the default
+// card (allocation tables of one READ BINARY and one UPDATE BINARY, records
+// of one block), with the user logged in and two public data objects on the
+// token. One command more than the operation needs is a fault: every
+// command is a round trip to the card.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "support/token_fixture.h"
+
+namespace zorad::test {
+namespace {
+
+class CommandCountTest : public UserSessionTest {
+ protected:
+  void SetUp() override {
+    UserSessionTest::SetUp();
+    if (HasFatalFailure()) return;
+    first_ = CreateData("first", true);
+    CreateData("second", true);
+    ReadText(session_, first_);  // its attributes are known, as after any read
+  }
+
+  CK_OBJECT_HANDLE first_ = CK_INVALID_HANDLE;
+};
+
+TEST_F(CommandCountTest, StandardOperations) {
+  struct Case {
+    const char* operation;
+    std::function<void()> run;
+    size_t commands;
+  };
+  const Case cases[] = {
+      // SELECT app, serial, both areas refreshed (2 + 2 headers, 2), each
+      // object read fresh (SELECT app, serial, area, header, body).
+      {"find all objects", [&] { FindAll(session_); }, 2 + 4 + 2 + 2 * 6},
+      {"read an attribute", [&] { ReadText(session_, first_); }, 6},
+      {"relabel in place",
+       [&] {
+         Template label;
+         label.Text(CKA_LABEL, "FIRST");
+         ASSERT_CKR(CKR_OK, C_SetAttributeValue(session_, first_, label.data(), label.size()));
+       },
+       6 + 1},
+      // Open, area, 32 random bytes for the id, two headers, one block, table.
+      {"create data object", [&] { CreateData("third", true); }, 4 + 1 + 2 + 1 + 1},
+      {"random 1 KiB",
+       [&] {
+         std::vector<CK_BYTE> bytes(1024);
+         ASSERT_CKR(CKR_OK, C_GenerateRandom(session_, bytes.data(), CK_ULONG(bytes.size())));
+       },
+       1 + 32},
+      // SELECT app, label, information file, serial, both tables, two PIN states.
+      {"token information",
+       [&] {
+         CK_TOKEN_INFO info;
+         ASSERT_CKR(CKR_OK, C_GetTokenInfo(slotId_, &info));
+       },
+       1 + 2 + 1 + 4 + 2},
+      // After the power cycle: SELECT app once, the public table, the
+      // headers of the three public objects there are by now.
+      {"logout", [&] { ASSERT_CKR(CKR_OK, C_Logout(session_)); }, 1 + 2 + 3},
+  };
+  for (const Case& c : cases) {
+    card_->ClearLog();
+    c.run();
+    EXPECT_EQ(c.commands, card_->Commands().size()) << c.operation;
+  }
+}
+
+}  // namespace
+}  // namespace zorad::test
