@@ -2,6 +2,7 @@
 
 #include "card/token_identity.h"
 #include "card/token_init.h"
+#include "reader/reader.h"
 #include "session/session_table.h"
 #include "slot/slot_sync.h"
 #include "slot/slot_table.h"
@@ -24,6 +25,11 @@ CK_RV InitTokenInSlot(CK_SLOT_ID slotId, const uint8_t* pin, size_t pinLength,
   }
   const CK_RV rv = card::InitializeToken(*slot, pin, pinLength, label);
   if (rv == CKR_OK || rv == CKR_PIN_INCORRECT || rv == CKR_PIN_LOCKED) {
+    // The card is intact (initialised, or refused before anything was
+    // written), but the slot was cleared above: it is read again as if just
+    // inserted, or a refused SO PIN would leave the token missing from its
+    // slot until the card is taken out.
+    if (slot->reader) slot->reader->previousState = 0;
     SyncSlotFlags(*slot, nullptr);
   } else {
     ClearSlot(*slot);
