@@ -103,10 +103,14 @@ class FaultSweepTest : public ::testing::TestWithParam<std::tuple<size_t, FaultK
   void Arm(const FaultPoint& p) {
     sim::SimulatedCard& card = world_.card();
     switch (Kind()) {
-      case FaultKind::kRemoved: return card.RemoveAt(uint32_t(p.command));
-      case FaultKind::kStatus6F00: return card.AnswerAt(uint32_t(p.command), 0x6F00);
-      case FaultKind::kStatus6581: return card.AnswerAt(uint32_t(p.command), 0x6581);
-      case FaultKind::kTorn: return card.TearWriteAt(p.update, p.kept);
+      case FaultKind::kRemoved:
+        return card.RemoveAt(uint32_t(p.command));
+      case FaultKind::kStatus6F00:
+        return card.AnswerAt(uint32_t(p.command), 0x6F00);
+      case FaultKind::kStatus6581:
+        return card.AnswerAt(uint32_t(p.command), 0x6581);
+      case FaultKind::kTorn:
+        return card.TearWriteAt(p.update, p.kept);
     }
   }
 
@@ -200,8 +204,8 @@ class FaultSweepTest : public ::testing::TestWithParam<std::tuple<size_t, FaultK
     world_.card().ClearFaults();
     EXPECT_EQ(0u, sim::pcsc::OpenTransactions()) << "transaction left open";
     EXPECT_EQ(0u, sim::pcsc::LeakedTransactions()) << "transaction dropped";
-    const bool tolerated = b.plan.tolerated.count(p.command) ||
-                           (Op().tolerates && Op().tolerates(b.plan, p.command));
+    const bool tolerated =
+        b.plan.tolerated.count(p.command) || (Op().tolerates && Op().tolerates(b.plan, p.command));
     if (!tolerated) {
       EXPECT_NE(CKR_OK, rv) << "failure reported as success";
     }
@@ -244,13 +248,12 @@ std::string SweepName(const ::testing::TestParamInfo<std::tuple<size_t, FaultKin
          FaultName(std::get<1>(info.param));
 }
 
-INSTANTIATE_TEST_SUITE_P(Operations, FaultSweepTest,
-                         ::testing::Combine(::testing::Range<size_t>(0, Operations().size()),
-                                            ::testing::Values(FaultKind::kRemoved,
-                                                              FaultKind::kStatus6F00,
-                                                              FaultKind::kStatus6581,
-                                                              FaultKind::kTorn)),
-                         SweepName);
+INSTANTIATE_TEST_SUITE_P(
+    Operations, FaultSweepTest,
+    ::testing::Combine(::testing::Range<size_t>(0, Operations().size()),
+                       ::testing::Values(FaultKind::kRemoved, FaultKind::kStatus6F00,
+                                         FaultKind::kStatus6581, FaultKind::kTorn)),
+    SweepName);
 
 // Prints the figures of every sweep that ran, once all tests are done.
 class SummaryPrinter : public ::testing::Environment {

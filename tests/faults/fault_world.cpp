@@ -14,8 +14,16 @@ namespace {
 
 // What a view compares of each object.
 constexpr CK_ATTRIBUTE_TYPE kViewTypes[] = {
-    CKA_CLASS,   CKA_TOKEN,      CKA_PRIVATE, CKA_LABEL,  CKA_VALUE,
-    CKA_KEY_TYPE, CKA_SIGN,      CKA_VERIFY,  CKA_SUBJECT, CKA_CERTIFICATE_TYPE,
+    CKA_CLASS,
+    CKA_TOKEN,
+    CKA_PRIVATE,
+    CKA_LABEL,
+    CKA_VALUE,
+    CKA_KEY_TYPE,
+    CKA_SIGN,
+    CKA_VERIFY,
+    CKA_SUBJECT,
+    CKA_CERTIFICATE_TYPE,
     CKA_GOSTR3410_PARAMS,
 };
 
@@ -78,8 +86,8 @@ void CardWorld::Reinsert() {
 
 CK_SESSION_HANDLE CardWorld::OpenSession() {
   CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
-  EXPECT_CKR(CKR_OK, C_OpenSession(slot_, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr,
-                                   &session));
+  EXPECT_CKR(CKR_OK,
+             C_OpenSession(slot_, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session));
   return session;
 }
 

@@ -30,7 +30,7 @@ using ObjectView = std::map<CK_ATTRIBUTE_TYPE, Bytes>;
 struct TokenView {
   CK_RV open = CKR_GENERAL_ERROR;
   CK_RV login = CKR_USER_NOT_LOGGED_IN;  // not tried
-  CK_RV search = CKR_GENERAL_ERROR;  // C_FindObjectsInit, C_FindObjects or an attribute read
+  CK_RV search = CKR_GENERAL_ERROR;      // C_FindObjectsInit, C_FindObjects or an attribute read
   std::map<std::string, ObjectView> objects;  // by label
 
   bool Readable() const { return open == CKR_OK && login == CKR_OK && search == CKR_OK; }

@@ -60,10 +60,14 @@ std::map<std::string, SweepSummary> g_summaries;
 
 const char* FaultName(FaultKind kind) {
   switch (kind) {
-    case FaultKind::kRemoved: return "removed";
-    case FaultKind::kStatus6F00: return "6F00";
-    case FaultKind::kStatus6581: return "6581";
-    case FaultKind::kTorn: return "torn";
+    case FaultKind::kRemoved:
+      return "removed";
+    case FaultKind::kStatus6F00:
+      return "6F00";
+    case FaultKind::kStatus6581:
+      return "6581";
+    case FaultKind::kTorn:
+      return "torn";
   }
   return "?";
 }
@@ -127,7 +131,8 @@ std::string SummaryText() {
       std::snprintf(line, sizeof line, "%-18s %3zu commands  %-7s %3zu points:", operation.c_str(),
                     summary.commands, FaultName(kind), summary.points.at(kind));
       text += line;
-      for (const auto& [rv, count] : results) text += " " + CkrName(rv) + " " + std::to_string(count);
+      for (const auto& [rv, count] : results)
+        text += " " + CkrName(rv) + " " + std::to_string(count);
       text += "\n";
     }
   }

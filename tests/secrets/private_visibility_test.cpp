@@ -20,8 +20,8 @@ class PrivateVisibilityTest : public UserSessionTest {
   // The status word the card answers to a read of its private area, asked
   // directly, outside the module.
   uint16_t PrivateAreaReadStatus() {
-    const Bytes selectApp = {0x00, 0xA4, 0x04, 0x0C, 0x0C, 'Z', 'O', 'R', 'A', 'D', '_',
-                             'P',  'K',  'C',  'S',  '1', '1'};
+    const Bytes selectApp = {0x00, 0xA4, 0x04, 0x0C, 0x0C, 'Z', 'O', 'R', 'A',
+                             'D',  '_',  'P',  'K',  'C',  'S', '1', '1'};
     const Bytes selectArea = {0x00, 0xA4, 0x00, 0x0C, 0x02, 0x00, 0x01};
     const Bytes read = {0x00, 0xB0, 0x00, 0x40, 0x11};
     uint16_t sw = 0;

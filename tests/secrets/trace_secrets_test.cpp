@@ -207,7 +207,8 @@ TEST_F(TraceSecretsTest, WholeLifeLeavesNoSecretInAPrivateTraceFile) {
   std::reverse(cardOrder.begin(), cardOrder.end());
   const auto commands = card_->Commands();
   ASSERT_TRUE(std::any_of(commands.begin(), commands.end(), [&](const Bytes& c) {
-    return c.size() == 5 + cardOrder.size() && c[1] == 0x24 && Bytes(c.begin() + 5, c.end()) == cardOrder;
+    return c.size() == 5 + cardOrder.size() && c[1] == 0x24 &&
+           Bytes(c.begin() + 5, c.end()) == cardOrder;
   })) << "the key went to the card in another form";
   ExpectNoPiece(trace, ImportedKeyValue(), "imported key");
   ExpectNoPiece(trace, cardOrder, "imported key as the card takes it");
@@ -222,7 +223,8 @@ TEST_F(TraceSecretsTest, WholeLifeLeavesNoSecretInAPrivateTraceFile) {
     ++challenges;
     for (size_t i = 0; i + 4 <= e.answer.size() - 2; i += 4) {
       const Bytes piece(e.answer.begin() + i, e.answer.begin() + i + 4);
-      if (!written.count(piece)) ExpectAbsent(trace, piece, "challenge " + std::to_string(challenges));
+      if (!written.count(piece))
+        ExpectAbsent(trace, piece, "challenge " + std::to_string(challenges));
     }
   }
   // The user PIN drawn at initialisation, ids for three creations, and the
