@@ -119,7 +119,10 @@ CK_RV RereadTokenObjectHeader(slot::Slot& slot, TokenObject& object, bool& chang
     return rv;
   }
   changed = fresh != object.toh;
-  if (changed) object.toh = fresh;
+  if (changed) {
+    object.toh = fresh;
+    object.attributes.clear();  // they were read from the record as it was
+  }
   return CKR_OK;
 }
 

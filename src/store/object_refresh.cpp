@@ -48,6 +48,18 @@ CK_RV Collect(slot::Slot& slot, const ObjectVisitor& visitor, Refresh& out) {
   return CKR_OK;
 }
 
+// Objects whose record is unchanged (the same header in the same place)
+// keep the attributes already read from it: deleting one of them later
+// then knows its class without reading its body again.
+void KeepAttributesRead(ObjectMap& previous, ObjectMap& fresh) {
+  for (auto& [id, object] : fresh) {
+    const auto it = previous.find(id);
+    if (it != previous.end() && it->second.offs == object.offs && it->second.toh == object.toh) {
+      object.attributes = std::move(it->second.attributes);
+    }
+  }
+}
+
 }  // namespace
 
 CK_RV RefreshTokenObjects(slot::Slot& slot, uint32_t* freeSpace, const ObjectVisitor& visitor) {
@@ -67,7 +79,9 @@ CK_RV RefreshTokenObjects(slot::Slot& slot, uint32_t* freeSpace, const ObjectVis
                 static_cast<unsigned>(CKR_FUNCTION_FAILED), static_cast<unsigned>(reason));
     return CKR_FUNCTION_FAILED;
   }
-  *cache.CurrentObjects() = std::move(refresh.objects);
+  ObjectMap& current = *cache.CurrentObjects();
+  KeepAttributesRead(current, refresh.objects);
+  current = std::move(refresh.objects);
   if (freeSpace) *freeSpace = refresh.freeSpace;
   ZORAD_TRACE(trace::kOperations, "RefreshTokenObjects: 0\n");
   return CKR_OK;
