@@ -4,6 +4,7 @@
 #include "card/token_identity.h"
 #include "card/token_refresh.h"
 #include "card/token_transaction.h"
+#include "reader/reader.h"
 #include "store/area_select.h"
 #include "store/object_record.h"
 #include "trace/trace.h"
@@ -37,8 +38,17 @@ std::optional<Position> NextObject(ObjectCache& cache, uint32_t previousId) {
   return std::nullopt;
 }
 
+// A body read that the card answered in full and that still fails (its
+// checksum, or blocks too few for its size): the record itself is damaged,
+// left so by a rewrite in place that was cut short. The card is fine.
+bool RecordDamaged(const slot::Slot& slot, CK_RV rv) {
+  const reader::Reader& r = *slot.reader;
+  return rv == CKR_DEVICE_ERROR && r.lastError == 0 && r.lastStatusWord == 0x9000;
+}
+
 // Reads the chosen object fresh from the card inside one transaction.
-CK_RV ReadFresh(slot::Slot& slot, const Position& next) {
+// `damaged` tells a damaged record; the cache still matches the card then.
+CK_RV ReadFresh(slot::Slot& slot, const Position& next, bool& damaged) {
   card::TokenTransaction transaction(slot);
   if (transaction.BeginAndSelect(CKR_FUNCTION_FAILED) != CKR_OK) return CKR_FUNCTION_FAILED;
   CK_RV rv = card::IsTheSameToken(slot);
@@ -49,8 +59,13 @@ CK_RV ReadFresh(slot::Slot& slot, const Position& next) {
   if (RereadTokenObjectHeader(slot, *next.object, changed) != CKR_OK || changed) {
     return CKR_FUNCTION_FAILED;
   }
+  const bool wasStale = slot.token->objects.objectsStale;
   rv = ReadTokenObjectAttributes(slot, *next.object);
-  if (rv != CKR_OK) return rv;
+  if (rv != CKR_OK) {
+    damaged = RecordDamaged(slot, rv);
+    if (damaged) slot.token->objects.objectsStale = wasStale;
+    return rv;
+  }
   return transaction.End();
 }
 
@@ -108,15 +123,25 @@ CK_RV SeekTokenObject(slot::Slot& slot, uint32_t previousId, const AttributeList
   }
   *attributes = nullptr;
   *id = 0;
-  const auto next = NextObject(slot.token->objects, previousId);
-  if (!next) return Traced("SeekTokenObject", CKR_FUNCTION_FAILED);
-  if (!next->object) return CKR_OK;  // the end: no result line
-  const CK_RV rv = ReadFresh(slot, *next);
-  if (rv != CKR_OK) return Traced("SeekTokenObject", rv);
-  *attributes = &next->object->attributes;
-  *id = next->object->toh.id;
-  ZORAD_TRACE(trace::kOperations, "SeekTokenObject: 0\n");
-  return CKR_OK;
+  // A damaged record is passed over: reporting it would end every search
+  // there and hide all the objects after it. Reading it through a handle
+  // still reports it.
+  for (uint32_t previous = previousId;;) {
+    const auto next = NextObject(slot.token->objects, previous);
+    if (!next) return Traced("SeekTokenObject", CKR_FUNCTION_FAILED);
+    if (!next->object) return CKR_OK;  // the end: no result line
+    previous = next->object->toh.id;
+    bool damaged = false;
+    const CK_RV rv = ReadFresh(slot, *next, damaged);
+    if (rv == CKR_OK) {
+      *attributes = &next->object->attributes;
+      *id = previous;
+      ZORAD_TRACE(trace::kOperations, "SeekTokenObject: 0\n");
+      return CKR_OK;
+    }
+    if (!damaged) return Traced("SeekTokenObject", rv);
+    ZORAD_TRACE(trace::kOperations, "SeekTokenObject: %08x damaged, passed over\n", previous);
+  }
 }
 
 }  // namespace zorad::store
