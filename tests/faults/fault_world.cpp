@@ -32,6 +32,8 @@ bool Served(CK_RV rv) {
   return rv == CKR_OK || rv == CKR_ATTRIBUTE_TYPE_INVALID || rv == CKR_ATTRIBUTE_SENSITIVE;
 }
 
+}  // namespace
+
 CK_RV ReadObject(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle, ObjectView& view) {
   std::vector<CK_ATTRIBUTE> query;
   for (CK_ATTRIBUTE_TYPE type : kViewTypes) query.push_back({type, nullptr, 0});
@@ -50,8 +52,6 @@ CK_RV ReadObject(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle, ObjectView&
   }
   return CKR_OK;
 }
-
-}  // namespace
 
 void CardWorld::Start(const sim::CardState& state) {
   FinalizeCompletely();

@@ -68,6 +68,9 @@ using Handles = std::map<std::string, CK_OBJECT_HANDLE>;
 CK_RV ReadObjects(CK_SESSION_HANDLE session, std::map<std::string, ObjectView>& objects,
                   Handles* handles = nullptr);
 
+// One object's attributes of the view list.
+CK_RV ReadObject(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle, ObjectView& view);
+
 CK_RV LoginUser(CK_SESSION_HANDLE session, const std::string& pin = kUserPin);
 CK_STATE SessionState(CK_SESSION_HANDLE session);
 
