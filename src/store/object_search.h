@@ -35,6 +35,9 @@ CK_RV SeekTokenObjectInit(slot::Slot& slot);
 // object map: valid until the maps are next rebuilt or changed (copy what
 // you keep). CKR_FUNCTION_FAILED for a `previousId` no longer in the maps,
 // a header another process changed, missing outputs, or reader failures.
+// An object whose record the card hands out in full but that fails its
+// checksum (a rewrite in place cut short) is passed over, the cache left as
+// it was; reading it by its id still fails.
 CK_RV SeekTokenObject(slot::Slot& slot, uint32_t previousId, const AttributeList** attributes,
                       uint32_t* id);
 
