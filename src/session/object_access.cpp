@@ -72,10 +72,15 @@ CK_RV StoreOnCard(slot::Slot& slot, uint32_t handle) {
   ObjectEntry* entry = FindObjectEntry(handle);
   if (entry == nullptr) return CKR_GENERAL_ERROR;
   ZORAD_TRACE(trace::kSteps, "CreateTokenObject\n");
-  const CK_RV rv = store::CreateTokenObject(slot, &entry->tokenObjectId, entry->attributes);
+  uint32_t id = 0;
+  const CK_RV rv = store::CreateTokenObject(slot, &id, entry->attributes);
   ForgetKeyValue(entry->attributes);
-  if (rv != CKR_OK) DestroyObjectEntry(handle);
-  return rv;
+  if (rv != CKR_OK) {
+    DestroyObjectEntry(handle);
+    return rv;
+  }
+  SetTokenObjectId(handle, id);
+  return CKR_OK;
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <set>
+#include <tuple>
 
 #include "session/attribute_values.h"
 
@@ -11,6 +13,20 @@ namespace {
 
 ObjectMap g_objects;
 uint32_t g_nextObjectHandle = 0;
+
+// The entries that carry a card id, by slot, card id and handle: a search
+// finds the handle of each token object it meets without walking the whole
+// table, which may hold many session objects.
+using TokenObjectKey = std::tuple<uint32_t, uint32_t, uint32_t>;  // slot, card id, handle
+std::set<TokenObjectKey> g_tokenObjects;
+
+void Index(uint32_t handle, const ObjectEntry& entry) {
+  if (entry.tokenObjectId != 0) g_tokenObjects.emplace(entry.slotId, entry.tokenObjectId, handle);
+}
+
+void Unindex(uint32_t handle, const ObjectEntry& entry) {
+  g_tokenObjects.erase({entry.slotId, entry.tokenObjectId, handle});
+}
 
 std::optional<uint32_t> TableKey(CK_OBJECT_HANDLE handle) {
   if (handle == 0 || handle > 0xFFFFFFFFu) return std::nullopt;
@@ -26,7 +42,14 @@ uint32_t NextFreeHandle() {
 
 template <typename Predicate>
 void EraseEntriesWhere(Predicate doomed) {
-  std::erase_if(g_objects, [&](const auto& item) { return doomed(item.second); });
+  for (auto it = g_objects.begin(); it != g_objects.end();) {
+    if (!doomed(it->second)) {
+      ++it;
+      continue;
+    }
+    Unindex(it->first, it->second);
+    it = g_objects.erase(it);
+  }
 }
 
 }  // namespace
@@ -42,7 +65,8 @@ uint32_t NewObjectHandle(uint32_t owner, uint32_t slotId, const store::Attribute
   entry.tokenObjectId = tokenObjectId;
   entry.slotId = slotId;
   const uint32_t handle = NextFreeHandle();
-  g_objects.emplace(handle, std::move(entry));
+  const auto placed = g_objects.emplace(handle, std::move(entry)).first;
+  Index(handle, placed->second);
   return handle;
 }
 
@@ -57,16 +81,32 @@ ObjectEntry* FindObjectEntry(CK_OBJECT_HANDLE handle) {
   return it == g_objects.end() ? nullptr : &it->second;
 }
 
+void SetTokenObjectId(CK_OBJECT_HANDLE handle, uint32_t tokenObjectId) {
+  const auto key = TableKey(handle);
+  const auto it = key ? g_objects.find(*key) : g_objects.end();
+  if (it == g_objects.end()) return;
+  Unindex(it->first, it->second);
+  it->second.tokenObjectId = tokenObjectId;
+  Index(it->first, it->second);
+}
+
 uint32_t FindTokenObjectHandle(uint32_t slotId, uint32_t tokenObjectId) {
-  for (const auto& [handle, entry] : g_objects) {
-    if (entry.tokenObjectId == tokenObjectId && entry.slotId == slotId) return handle;
+  if (tokenObjectId == 0) return 0;
+  // The lowest handle of the entries with this slot and card id.
+  const auto it = g_tokenObjects.lower_bound({slotId, tokenObjectId, 0});
+  if (it == g_tokenObjects.end() || std::get<0>(*it) != slotId ||
+      std::get<1>(*it) != tokenObjectId) {
+    return 0;
   }
-  return 0;
+  return std::get<2>(*it);
 }
 
 CK_RV DestroyObjectEntry(CK_OBJECT_HANDLE handle) {
   const auto key = TableKey(handle);
-  if (!key || g_objects.erase(*key) == 0) return CKR_OBJECT_HANDLE_INVALID;
+  const auto it = key ? g_objects.find(*key) : g_objects.end();
+  if (it == g_objects.end()) return CKR_OBJECT_HANDLE_INVALID;
+  Unindex(it->first, it->second);
+  g_objects.erase(it);
   return CKR_OK;
 }
 

@@ -19,8 +19,10 @@ struct ObjectEntry {
   // A session object's attributes; for a token object the copy taken when
   // the entry was made (C_SignInit and C_VerifyInit refill it from the card).
   store::AttributeList attributes;
-  uint32_t tokenObjectId = 0;  // the object's id on the card; 0 for a session object
-  uint32_t slotId = 0;         // the slot whose card or session the object belongs to
+  // The object's id on the card; 0 for a session object. Set through the
+  // table (NewObjectHandle, SetTokenObjectId), which indexes it.
+  uint32_t tokenObjectId = 0;
+  uint32_t slotId = 0;  // the slot whose card or session the object belongs to
 
   bool isTokenObject() const { return owner == 0; }
 };
@@ -42,7 +44,12 @@ uint32_t NewObject(uint32_t owner, uint32_t slotId, const store::AttributeList& 
 // The entry with this handle, or null.
 ObjectEntry* FindObjectEntry(CK_OBJECT_HANDLE handle);
 
+// Records the card id of a token object whose entry was made before the
+// object reached the card.
+void SetTokenObjectId(CK_OBJECT_HANDLE handle, uint32_t tokenObjectId);
+
 // The handle of the token object entry for this card id on this slot, or 0.
+// Does not walk the table.
 uint32_t FindTokenObjectHandle(uint32_t slotId, uint32_t tokenObjectId);
 
 // Removes one entry. CKR_OBJECT_HANDLE_INVALID for an unknown handle.
