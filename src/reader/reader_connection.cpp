@@ -10,6 +10,8 @@ namespace zorad::reader {
 namespace {
 
 constexpr DWORD kProtocols = SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1;
+// Further ATR reads when another application gets in the way (below).
+constexpr int kSharedCardAttempts = 4;
 
 const SCARD_IO_REQUEST* PciFor(uint32_t protocol) {
   return protocol == SCARD_PROTOCOL_T0 ? SCARD_PCI_T0 : SCARD_PCI_T1;
@@ -64,6 +66,33 @@ LONG ReadAtr(Reader& reader) {
   return rc;
 }
 
+// The ATR right after connecting to a card that other applications share.
+// One of them may be inside a transaction, and pcsc-lite refuses the read
+// with SCARD_E_SHARING_VIOLATION: wait for it by taking a transaction of our
+// own. One may have reset the card (every disconnection does), and the
+// handle answers SCARD_W_RESET_CARD until it is reconnected: take the card
+// up again as it now is, leaving it so; closing here would reset it for the
+// others once more. Either way the card is in the reader and must not be
+// reported absent.
+LONG ReadAtrOfSharedCard(Reader& reader) {
+  LONG rc = ReadAtr(reader);
+  for (int attempt = 0; attempt < kSharedCardAttempts; ++attempt) {
+    if (rc == SCARD_W_RESET_CARD) {
+      rc = Reconnect(reader, SCARD_LEAVE_CARD);
+      if (rc == SCARD_S_SUCCESS) rc = ReadAtr(reader);
+    } else if (rc == SCARD_E_SHARING_VIOLATION) {
+      rc = SCardBeginTransaction(reader.card);
+      reader.lastError = ScardCode(rc);
+      if (rc != SCARD_S_SUCCESS) continue;
+      rc = ReadAtr(reader);
+      SCardEndTransaction(reader.card, SCARD_LEAVE_CARD);
+    } else {
+      break;
+    }
+  }
+  return rc;
+}
+
 }  // namespace
 
 std::unique_ptr<Reader> NewReader(const char* name) {
@@ -96,7 +125,7 @@ ReaderResult OpenReader(const char* name, Reader* reader) {
   reader->shareMode = SCARD_SHARE_SHARED;
   const LONG rc = Connect(*reader, SCARD_SHARE_SHARED);
   if (rc != SCARD_S_SUCCESS) return MapSCardError(rc);
-  const LONG atrRc = ReadAtr(*reader);
+  const LONG atrRc = ReadAtrOfSharedCard(*reader);
   if (atrRc != SCARD_S_SUCCESS) {
     CloseReader(reader);
     reader->lastError = ScardCode(atrRc);

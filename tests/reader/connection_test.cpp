@@ -44,6 +44,36 @@ TEST_F(ConnectionTest, FailedAtrReadLeavesTheReaderDisconnected) {
   EXPECT_EQ(0u, pcsc::OpenConnections());
 }
 
+// Another application, while the connection is made, resets the card (the
+// connection is taken up again as the card now is, without resetting it once
+// more, which would log the other application out in turn) or is inside a
+// transaction (its end is waited for with one of our own). The card is there
+// all the same; only one that keeps failing is given up.
+TEST_F(ConnectionTest, OtherApplicationsWhileConnecting) {
+  struct Case {
+    pcsc::Code answer;
+    pcsc::Call recovery;
+  };
+  for (const Case c :
+       {Case{static_cast<pcsc::Code>(SCARD_W_RESET_CARD), pcsc::Call::kReconnect},
+        Case{static_cast<pcsc::Code>(SCARD_E_SHARING_VIOLATION), pcsc::Call::kBeginTransaction}}) {
+    SCOPED_TRACE(c.answer);
+    pcsc::Reset();
+    ASSERT_EQ(SCARD_S_SUCCESS, OpenReaderContext());
+    AddReader();
+    pcsc::FailNext(pcsc::Call::kGetAttrib, c.answer);
+    ASSERT_EQ(RDR_OK, OpenReader(kReaderName, reader_.get()));
+    EXPECT_NE(0u, reader_->card);
+    EXPECT_EQ(card_->atr, Bytes(reader_->atr, reader_->atr + reader_->atrLength));
+    EXPECT_EQ(1u, pcsc::CallCount(c.recovery));
+    EXPECT_EQ(0u, pcsc::CallCount(pcsc::Call::kDisconnect));
+    EXPECT_EQ(0u, pcsc::OpenTransactions());
+    pcsc::FailNext(pcsc::Call::kGetAttrib, c.answer, 10);
+    EXPECT_EQ(RDR_FAILED, OpenReader(kReaderName, reader_.get()));
+    EXPECT_EQ(0u, reader_->card);
+  }
+}
+
 TEST_F(ConnectionTest, ConnectFailuresAreMapped) {
   AddReader({}, /*withCard=*/false);
   EXPECT_EQ(RDR_FAILED, OpenReader(kReaderName, reader_.get()));
