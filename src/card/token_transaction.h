@@ -26,8 +26,10 @@ class TokenTransaction {
   TokenTransaction& operator=(const TokenTransaction&) = delete;
 
   // Begins the transaction. After a recovery from a card reset the card
-  // must carry the token's serial number. CKR_FUNCTION_FAILED when the
-  // transaction cannot be had or another card answers.
+  // must carry the token's serial number (when the slot holds a token yet:
+  // a card being examined for the first time has none to keep).
+  // CKR_FUNCTION_FAILED when the transaction cannot be had or another card
+  // answers.
   CK_RV Begin();
   // The same, checking the card after a recovery against `expected`: for
   // callers that are about to overwrite the token's own serial number.

@@ -89,5 +89,16 @@ TEST_F(SlotTableTest, TokenFilterAndReadersThatWentAway) {
   EXPECT_FALSE(TokenPresent(all[1]));
 }
 
+// Another application resets the card (every disconnection does) just as
+// this one takes up a newly inserted card: the card is still a token here.
+TEST_F(SlotTableTest, CardResetByAnotherApplicationWhileAttached) {
+  ASSERT_TRUE(AddReader("Alpha"));
+  InsertCard("Alpha");
+  sim::pcsc::FailNext(sim::pcsc::Call::kBeginTransaction,
+                      static_cast<sim::pcsc::Code>(SCARD_W_RESET_CARD));
+  EXPECT_EQ(1u, SlotList(CK_TRUE).size());
+  EXPECT_EQ(1u, sim::pcsc::CallCount(sim::pcsc::Call::kReconnect));
+}
+
 }  // namespace
 }  // namespace zorad::test
