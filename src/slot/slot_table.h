@@ -32,8 +32,9 @@ Slot* FindSlot(CK_SLOT_ID slotId);
 CK_RV SyncSlots();
 
 // Closes every slot's reader connection, frees its token, closes its
-// sessions and removes the slot. The first failure is returned; every slot
-// is released all the same. Called by the last C_Finalize.
+// sessions, forgets its object handles and removes the slot. The first
+// failure is returned; every slot is released all the same. Called by the
+// last C_Finalize.
 CK_RV ReleaseAllSlots();
 
 }  // namespace zorad::slot
