@@ -4,9 +4,11 @@
 # naming that path, in <datarootdir>/p11-kit/modules. Inside the virtual
 # reader's private mount namespace that folder is mounted over p11-kit's
 # package folder (/usr/share/p11-kit/modules), as a package for /usr would
-# install it, so the machine itself is left as it was. Then
-# `p11-kit list-modules` shows the module and its token, and p11tool, with
-# no --provider, finds the token through p11-kit's proxy.
+# install it, so the machine itself is left as it was (p11-kit reads no
+# ~/.config/pkcs11/modules for root, and /etc/pkcs11/modules may not exist
+# to mount over). Then `p11-kit list-modules` shows the module and its
+# token, and p11tool, with no --provider, finds the token through p11-kit's
+# proxy.
 . "$(dirname "$0")/e2e_lib.sh"
 e2e_require p11-kit p11tool cmake
 p11kit_dir=/usr/share/p11-kit/modules
