@@ -146,8 +146,9 @@ TEST_F(LoginTest, PinBlockOnTheCard) {
     ASSERT_CKR(CKR_OK, Login(session_, CKU_USER, c.cardPin));
     const std::vector<Bytes> verifies = VerifyCommands();
     ASSERT_EQ(1u, verifies.size());
-    Bytes expected{0x00, kVerify, 0x00, kUserReference, 0x08};
-    expected.insert(expected.end(), c.block.begin(), c.block.end());
+    Bytes expected = c.block;
+    const Bytes header{0x00, kVerify, 0x00, kUserReference, 0x08};
+    expected.insert(expected.begin(), header.begin(), header.end());
     EXPECT_EQ(expected, verifies[0]);
     ASSERT_CKR(CKR_OK, C_Logout(session_));
   }
