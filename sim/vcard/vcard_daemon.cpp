@@ -1,5 +1,7 @@
 #include "sim/vcard/vcard_daemon.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -88,6 +90,11 @@ VcardDaemon::Outcome VcardDaemon::Serve(int fd) {
 bool VcardDaemon::ReadAndAnswer(int fd, FrameDecoder& decoder, VpcdSession& session) {
   uint8_t buffer[kReadChunk];
   const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+  // vpcd writes each frame in two pieces (length, then bytes); acknowledge
+  // at once so its second write is not held back by a delayed ACK (the
+  // kernel turns quick acknowledgement off again after a while).
+  const int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
   if (n < 0) return errno == EINTR || errno == EAGAIN;
   if (n == 0) return false;
   decoder.Feed(std::span<const uint8_t>(buffer, static_cast<size_t>(n)));

@@ -131,8 +131,12 @@ std::string SummaryText() {
       std::snprintf(line, sizeof line, "%-18s %3zu commands  %-7s %3zu points:", operation.c_str(),
                     summary.commands, FaultName(kind), summary.points.at(kind));
       text += line;
-      for (const auto& [rv, count] : results)
-        text += " " + CkrName(rv) + " " + std::to_string(count);
+      for (const auto& [rv, count] : results) {
+        text += ' ';
+        text += CkrName(rv);
+        text += ' ';
+        text += std::to_string(count);
+      }
       text += "\n";
     }
   }
