@@ -10,15 +10,19 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "platform/cryptoki.h"
 #include "sim/card/personalisation.h"
+#include "sim/card/simulated_card.h"
 #include "store/byte_order.h"
 #include "store/crc32.h"
 #include "store/record_body.h"
 #include "store/token_object.h"
 #include "support/fuzz_input.h"
+#include "support/module_rig.h"
+#include "support/token_life.h"
 
 namespace zorad::fuzz {
 namespace {
@@ -216,6 +220,53 @@ void RecordSeeds() {
 
 // ---- card_answers ----------------------------------------------------------
 
+// The simulated card, its answers written down as the target's control
+// stream: each answer as input bytes (80 LEN BYTES) while the stream stays
+// within `budget` bytes, the simulator's own (00) for answers too long for a
+// chunk; after the budget the input ends and the simulator answers.
+class RecordingCard : public sim::CardDevice {
+ public:
+  RecordingCard(std::shared_ptr<sim::SimulatedCard> real, size_t budget)
+      : real_(std::move(real)), budget_(budget) {}
+  std::vector<uint8_t> Atr() const override { return real_->Atr(); }
+  void PowerOn() override { real_->PowerOn(); }
+  void PowerOff() override { real_->PowerOff(); }
+  void Reset() override { real_->Reset(); }
+  sim::CardAnswer Transmit(std::span<const uint8_t> command) override {
+    sim::CardAnswer answer = real_->Transmit(command);
+    if (stream_.size() + answer.bytes.size() + 2 > budget_) {
+      budget_ = 0;
+    } else if (answer.bytes.size() > 0xFF || answer.cardRemoved) {
+      stream_.push_back(0x00);
+    } else {
+      stream_.push_back(0x80);
+      stream_.push_back(static_cast<uint8_t>(answer.bytes.size()));
+      stream_.insert(stream_.end(), answer.bytes.begin(), answer.bytes.end());
+    }
+    return answer;
+  }
+  const Bytes& stream() const { return stream_; }
+
+ private:
+  std::shared_ptr<sim::SimulatedCard> real_;
+  size_t budget_;
+  Bytes stream_;
+};
+
+void RecordedLife(const std::string& name, uint8_t scenario, size_t budget) {
+  sim::CardState state = PreparedCardState();
+  state.settings.protocol = scenario & kLifeT0 ? sim::Protocol::kT0 : sim::Protocol::kT1;
+  auto recorder =
+      std::make_shared<RecordingCard>(std::make_shared<sim::SimulatedCard>(state), budget);
+  {
+    ModuleRig rig(recorder, scenario & kLifeT0);
+    TokenLife(scenario);
+  }
+  FuzzOutput out;
+  out.Byte(scenario).Bytes(recorder->stream());
+  Write("card_answers", name, out);
+}
+
 void AnswerSeeds() {
   auto scenario = [](const std::string& name, uint8_t flags, const Bytes& controls) {
     FuzzOutput out;
@@ -224,6 +275,9 @@ void AnswerSeeds() {
   };
   scenario("whole-life", 0x7E, {});
   scenario("whole-life-t0", 0x7F, {});
+  scenario("administration", kLifeDataObject | kLifeKeyPair | kLifeAdministration, {});
+  RecordedLife("recorded-life", kLifeDataObject | kLifeRandom, 600);
+  RecordedLife("recorded-life-t0", kLifeT0 | kLifeSignVerify, 600);
   Bytes notFound(6, 0x00);
   notFound.insert(notFound.end(), {0xA0, 0x6A, 0x82});
   scenario("file-not-found", 0x06, notFound);
@@ -339,6 +393,15 @@ void TemplateSeeds() {
     t.Count(1);
     out.Byte(tClass).Byte(4).U32(0).Byte(0x80);
     Write("templates", "huge-null-zero", out);
+  }
+  {
+    // The prepared private key destroyed, then the public key's label grown
+    // beyond the free blocks after it: the record moves into the hole.
+    FuzzOutput out;
+    out.Byte(0x62);
+    TemplateOut(out).Count(1);
+    out.Byte(tLabel).Byte(7).U16(8020);
+    Write("templates", "moved-record", out);
   }
 }
 

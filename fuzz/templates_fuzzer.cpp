@@ -3,9 +3,12 @@
 // simulated card, in a session with the user logged in.
 //
 // Input:
-//   byte   calls: 0x01 create, 0x02 change the created object (or the
-//          prepared data object), 0x04 search, 0x08 generate a key pair,
-//          0x10 destroy the created object at the end
+//   byte   calls: 0x01 create, 0x02 change an object, 0x04 search, 0x08
+//          generate a key pair, 0x10 destroy the created object at the end,
+//          0x20 destroy the prepared private key first; 0xC0 the object
+//          changed: 0 the created one (else the prepared data object), 1 the
+//          prepared public key, 2 the prepared private key, 3 the prepared
+//          data object
 //   then the templates of the calls chosen, in that order (two for the
 //   key pair): a count byte (mod 13) and per attribute
 //     byte   type: below 0xF0 an entry of kTypes, else a u32 type follows
@@ -116,15 +119,32 @@ void ReadBack(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, const FuzzTemp
   }
 }
 
-CK_OBJECT_HANDLE PreparedDataObject(CK_SESSION_HANDLE session) {
-  CK_OBJECT_CLASS dataClass = CKO_DATA;
-  CK_ATTRIBUTE search{CKA_CLASS, &dataClass, sizeof dataClass};
+// The first prepared object of the class (see PreparedCardState).
+CK_OBJECT_HANDLE Prepared(CK_SESSION_HANDLE session, CK_OBJECT_CLASS objectClass) {
+  CK_ATTRIBUTE search{CKA_CLASS, &objectClass, sizeof objectClass};
   const auto found = FindObjects(session, &search, 1, 1);
   return found.empty() ? CK_INVALID_HANDLE : found.front();
 }
 
+// The object whose attributes change: bits 0xC0 of `calls`.
+CK_OBJECT_HANDLE ChangeTarget(CK_SESSION_HANDLE session, uint8_t calls, CK_OBJECT_HANDLE created) {
+  switch (calls >> 6) {
+    case 1:
+      return Prepared(session, CKO_PUBLIC_KEY);
+    case 2:
+      return Prepared(session, CKO_PRIVATE_KEY);
+    case 3:
+      return Prepared(session, CKO_DATA);
+    default:
+      return created != CK_INVALID_HANDLE ? created : Prepared(session, CKO_DATA);
+  }
+}
+
 void Run(FuzzInput& in, CK_SESSION_HANDLE session) {
   const uint8_t calls = in.Byte();
+  // A hole at the start of the private area, before the prepared public
+  // key, so that a grown record may have to move.
+  if (calls & 0x20) C_DestroyObject(session, Prepared(session, CKO_PRIVATE_KEY));
   CK_OBJECT_HANDLE created = CK_INVALID_HANDLE;
   if (calls & 0x01) {
     FuzzTemplate object(in);
@@ -136,8 +156,7 @@ void Run(FuzzInput& in, CK_SESSION_HANDLE session) {
   }
   if (calls & 0x02) {
     FuzzTemplate change(in);
-    const CK_OBJECT_HANDLE target =
-        created != CK_INVALID_HANDLE ? created : PreparedDataObject(session);
+    const CK_OBJECT_HANDLE target = ChangeTarget(session, calls, created);
     if (C_SetAttributeValue(session, target, change.data(), change.size()) == CKR_OK) {
       ReadBack(session, target, change);
     }

@@ -13,6 +13,7 @@
 namespace zorad::fuzz {
 
 inline constexpr const char* kUserPin = "12345678";
+inline constexpr const char* kSoPin = "87654321";
 
 // The default card after one life through the module: a public data object
 // labelled "fuzz data", and a GOST key pair (private key with CKA_SIGN,
