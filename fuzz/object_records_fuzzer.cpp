@@ -41,6 +41,8 @@ struct Setup {
   std::span<const uint8_t> body;
   std::vector<uint8_t> entries;
   std::vector<uint8_t> blocks;
+  // The body of every sealed record, by the file offset of its header.
+  std::map<uint32_t, std::vector<uint8_t>> sealedBodies;
 
   bool isPrivate() const { return flags & 0x08; }
   uint32_t capacity() const { return uint32_t{blockCount} * blockSize; }
@@ -102,6 +104,9 @@ void SealRecords(Setup& s) {
     }
     store::StoreBE32(header + 4, store::CRC32(body));
     store::StoreBE32(header, store::CRC32(std::span<const uint8_t>(header + 4, 13)));
+    const auto offs =
+        static_cast<uint32_t>(store::kAreaBlocksOffset + blocks.front() * s.blockSize);
+    s.sealedBodies[offs] = std::move(body);
   }
 }
 
@@ -117,13 +122,38 @@ sim::CardState CardFor(const Setup& s) {
   return state;
 }
 
-void CheckAttributes(const store::TokenObject& object) {
+// The attributes the module must read from a sealed record: its body's,
+// without a key's value, and a GOST public key's value from its key slot
+// (each coordinate least significant byte first).
+store::AttributeList Expected(const store::TokenObject& object, std::span<const uint8_t> body) {
+  store::AttributeList list;
+  Check(store::DecodeBody(body, list) == CKR_OK, "a body that does not decode was read");
+  const store::TemplateSummary summary = store::SummarizeAttributes(list);
+  if (summary.isKey) list.erase(CKA_VALUE);
+  if (summary.objectClass == CKO_PUBLIC_KEY && summary.keyType == CKK_GOSTR3410 &&
+      object.toh.keyRef != 0) {
+    std::vector<uint8_t> value(64);
+    for (size_t i = 0; i < 32; ++i) {
+      value[i] = static_cast<uint8_t>(32 - i);
+      value[32 + i] = static_cast<uint8_t>(64 - i);
+    }
+    list[CKA_VALUE] = value;
+  }
+  return list;
+}
+
+void CheckAttributes(const Setup& setup, const store::TokenObject& object) {
   const store::TemplateSummary summary = store::SummarizeAttributes(object.attributes);
   const auto value = object.attributes.find(CKA_VALUE);
   if (summary.isKey && value != object.attributes.end()) {
     Check(summary.objectClass == CKO_PUBLIC_KEY && summary.keyType == CKK_GOSTR3410 &&
               object.toh.keyRef != 0 && value->second.size() == 64,
           "a key object kept a value from its body");
+  }
+  const auto sealed = setup.sealedBodies.find(object.offs);
+  if (sealed != setup.sealedBodies.end()) {
+    Check(object.attributes == Expected(object, sealed->second),
+          "the attributes read differ from the record's body");
   }
 }
 
@@ -150,7 +180,7 @@ void CheckObjects(CardRig& rig, const Setup& setup, uint32_t freeSpace) {
     if (store::RereadTokenObjectHeader(rig.slot(), object, changed) != CKR_OK) continue;
     Check(!changed, "an unchanged header reads as changed");
     if (store::ReadTokenObjectAttributes(rig.slot(), object) != CKR_OK) continue;
-    CheckAttributes(object);
+    CheckAttributes(setup, object);
     if (setup.flags & 0x20) CheckRewrite(rig.slot(), object);
   }
 }

@@ -109,6 +109,20 @@ void CheckTokenInfo(const InfoFile& file, const card::Token& token, const CK_TOK
         "serial number not handed out");
 }
 
+// What the token's files say reaches the application unchanged.
+void CheckFiles(const Input& input, const CK_TOKEN_INFO& info) {
+  const bool hasApplication = (input.variant & 0x01) == 0;
+  if (hasApplication && (input.variant & 0x02) == 0) {
+    Check(std::memcmp(info.label, input.label.data(), sizeof info.label) == 0,
+          "the label differs from the label file");
+  }
+  if (hasApplication && (input.variant & 0x06) == 0 && card::IsValidTokenInfoFile(input.info)) {
+    Check(std::memcmp(info.manufacturerID, &input.info[card::info_offset::kManufacturer],
+                      sizeof info.manufacturerID) == 0,
+          "the manufacturer differs from the token information file");
+  }
+}
+
 void Run(const Input& input) {
   CardRig rig(CardFor(input), input.flags & 0x04);
   if (input.flags & 0x80) {
@@ -127,6 +141,7 @@ void Run(const Input& input) {
   card::FillTokenInfo(firstInfo, rig.token());
   if (first != CKR_OK) return;
   CheckTokenInfo(input.info, rig.token(), firstInfo);
+  CheckFiles(input, firstInfo);
   // The card did not change, so reading it again gives the same picture.
   const CK_RV second = card::ReadTokenInfo(rig.slot());
   Check(second == CKR_OK, "a second read of an unchanged card failed");
