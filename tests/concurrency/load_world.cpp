@@ -62,7 +62,9 @@ const std::map<std::string, CodeSet>& PulledCardCodes() {
       // Private objects dropped by another thread's logout.
       {"C_GetAttributeValue", with({CKR_OBJECT_HANDLE_INVALID, CKR_USER_NOT_LOGGED_IN})},
       {"C_SignInit", with({CKR_KEY_HANDLE_INVALID, CKR_OBJECT_HANDLE_INVALID})},
-      {"C_Sign", with({CKR_OPERATION_NOT_INITIALIZED})},
+      // The key may be dropped by another thread's logout between
+      // C_SignInit and C_Sign.
+      {"C_Sign", with({CKR_OPERATION_NOT_INITIALIZED, CKR_OBJECT_HANDLE_INVALID})},
       {"C_Logout", with({CKR_USER_NOT_LOGGED_IN, CKR_GENERAL_ERROR})},
       {"C_CloseSession", kCardGone},
   };
