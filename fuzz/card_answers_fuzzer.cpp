@@ -8,6 +8,7 @@
 //          object, 0x04 sign and verify, 0x08 generate a key pair, 0x10
 //          random bytes, 0x20 PIN change, 0x40 slot events, 0x80 user PIN
 //          set by the security officer and token initialisation
+//   byte   trace mask (low 6 bits: categories and APDU level; 0 off)
 //   then one control byte per command (the simulator answers once the
 //   input ends):
 //     00-7F   the simulator's answer
@@ -23,6 +24,7 @@
 #include "support/fuzz_input.h"
 #include "support/module_rig.h"
 #include "support/token_life.h"
+#include "support/trace_capture.h"
 
 namespace zorad::fuzz {
 namespace {
@@ -86,6 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zorad::fuzz;
   FuzzInput in(data, size);
   const uint8_t scenario = in.Byte();
+  const TraceCapture trace(in.Byte() & kTraceMaskBits);
   sim::CardState state = PreparedCardState();
   state.settings.protocol = scenario & kLifeT0 ? sim::Protocol::kT0 : sim::Protocol::kT1;
   auto real = std::make_shared<sim::SimulatedCard>(std::move(state));

@@ -23,12 +23,15 @@
 #include "support/fuzz_input.h"
 #include "support/module_rig.h"
 #include "support/token_life.h"
+#include "support/trace_capture.h"
 
 namespace zorad::fuzz {
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
+
+constexpr uint8_t kNoTrace = 0;
 
 fs::path gRoot;
 int gWritten = 0;
@@ -263,17 +266,19 @@ void RecordedLife(const std::string& name, uint8_t scenario, size_t budget) {
     TokenLife(scenario);
   }
   FuzzOutput out;
-  out.Byte(scenario).Bytes(recorder->stream());
+  out.Byte(scenario).Byte(kNoTrace).Bytes(recorder->stream());
   Write("card_answers", name, out);
 }
 
 void AnswerSeeds() {
-  auto scenario = [](const std::string& name, uint8_t flags, const Bytes& controls) {
+  auto scenario = [](const std::string& name, uint8_t flags, const Bytes& controls,
+                     uint8_t trace = kNoTrace) {
     FuzzOutput out;
-    out.Byte(flags).Bytes(controls);
+    out.Byte(flags).Byte(trace).Bytes(controls);
     Write("card_answers", name, out);
   };
   scenario("whole-life", 0x7E, {});
+  scenario("whole-life-traced", 0x7E, {}, kTraceMaskBits);
   scenario("whole-life-t0", 0x7F, {});
   scenario("administration", kLifeDataObject | kLifeKeyPair | kLifeAdministration, {});
   RecordedLife("recorded-life", kLifeDataObject | kLifeRandom, 600);
@@ -346,7 +351,7 @@ void TemplateSeeds() {
   {
     FuzzOutput out;
     TemplateOut t(out);
-    out.Byte(0x17);
+    out.Byte(kTraceMaskBits).Byte(0x17);
     t.Count(5).Ulong(tClass, CKO_DATA).Bool(tToken, true).Bool(tPrivate, false);
     t.Value(tLabel, Text("seed label")).Value(tValue, Bytes(40, 7));
     t.Count(1).Value(tLabel, Text("a longer label than before, changed in place"));
@@ -356,7 +361,7 @@ void TemplateSeeds() {
   {
     FuzzOutput out;
     TemplateOut t(out);
-    out.Byte(0x01);
+    out.Byte(kNoTrace).Byte(0x01);
     t.Count(6).Ulong(tClass, CKO_CERTIFICATE).Ulong(tCertificateType, CKC_X_509);
     t.Bool(tToken, true).Value(tSubject, Text("CN=seed")).Value(tId, {1, 2});
     t.Value(tValue, Bytes(200, 0x30));
@@ -365,7 +370,7 @@ void TemplateSeeds() {
   {
     FuzzOutput out;
     TemplateOut t(out);
-    out.Byte(0x08);
+    out.Byte(kNoTrace).Byte(0x08);
     t.Count(3).Bool(tToken, true).Bool(tVerify, true).Value(tParams, kCryptoProA);
     t.Count(4).Bool(tToken, true).Bool(tPrivate, true).Bool(tSign, true).Value(tId, {9});
     Write("templates", "key-pair", out);
@@ -373,7 +378,7 @@ void TemplateSeeds() {
   {
     FuzzOutput out;
     TemplateOut t(out);
-    out.Byte(0x05);
+    out.Byte(kNoTrace).Byte(0x05);
     t.Count(4).Ulong(tClass, CKO_PUBLIC_KEY).Ulong(tKeyType, CKK_GOSTR3410);
     t.Bool(tToken, true).Value(tValue, Bytes(64, 0x21));
     t.Count(1).Ulong(tKeyType, CKK_GOSTR3410);
@@ -382,7 +387,7 @@ void TemplateSeeds() {
   {
     FuzzOutput out;
     TemplateOut t(out);
-    out.Byte(0x07);
+    out.Byte(kNoTrace).Byte(0x07);
     // null with a length, CK_UNAVAILABLE_INFORMATION, over 65,535 bytes
     t.Count(4).Ulong(tClass, CKO_DATA).Bool(tToken, true);
     out.Byte(tLabel).Byte(1).U32(0x7FFFFFFF);
@@ -398,7 +403,7 @@ void TemplateSeeds() {
     // The prepared private key destroyed, then the public key's label grown
     // beyond the free blocks after it: the record moves into the hole.
     FuzzOutput out;
-    out.Byte(0x62);
+    out.Byte(kNoTrace).Byte(0x62);
     TemplateOut(out).Count(1);
     out.Byte(tLabel).Byte(7).U16(8020);
     Write("templates", "moved-record", out);

@@ -3,6 +3,7 @@
 // simulated card, in a session with the user logged in.
 //
 // Input:
+//   byte   trace mask (low 6 bits: categories and APDU level; 0 off)
 //   byte   calls: 0x01 create, 0x02 change an object, 0x04 search, 0x08
 //          generate a key pair, 0x10 destroy the created object at the end,
 //          0x20 destroy the prepared private key first; 0xC0 the object
@@ -28,6 +29,7 @@
 #include "sim/card/simulated_card.h"
 #include "support/fuzz_input.h"
 #include "support/module_rig.h"
+#include "support/trace_capture.h"
 
 namespace zorad::fuzz {
 namespace {
@@ -192,6 +194,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zorad;
   using namespace zorad::fuzz;
   FuzzInput in(data, size);
+  const TraceCapture trace(in.Byte() & kTraceMaskBits);
   ModuleRig rig(std::make_shared<sim::SimulatedCard>(PreparedCardState()));
   const CK_SESSION_HANDLE session = rig.OpenUserSession();
   Check(session != CK_INVALID_HANDLE, "no user session on the simulated card");

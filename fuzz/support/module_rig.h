@@ -14,6 +14,8 @@ namespace zorad::fuzz {
 
 inline constexpr const char* kUserPin = "12345678";
 inline constexpr const char* kSoPin = "87654321";
+// The user PIN after a PIN change.
+inline constexpr const char* kChangedUserPin = "87651234";
 
 // The default card after one life through the module: a public data object
 // labelled "fuzz data", and a GOST key pair (private key with CKA_SIGN,

@@ -92,7 +92,7 @@ void GenerateKeyPair(CK_SESSION_HANDLE session) {
 
 void PinChange(CK_SESSION_HANDLE session) {
   std::string oldPin = kUserPin;
-  std::string newPin = "87651234";
+  std::string newPin = kChangedUserPin;
   C_SetPIN(session, reinterpret_cast<CK_UTF8CHAR*>(oldPin.data()), oldPin.size(),
            reinterpret_cast<CK_UTF8CHAR*>(newPin.data()), newPin.size());
 }
