@@ -1,4 +1,4 @@
-// Writes the seed corpora of the fuzz targets: valid token information,
+// Writes the starting inputs of the fuzz targets: valid token information,
 // tables and object records made with the module's own encoders, answer
 // streams of the simulated card, templates an application would pass.
 //

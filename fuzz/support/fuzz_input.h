@@ -1,4 +1,4 @@
-// Taking a fuzz input apart, and building one (the seed generator).
+// Reading a fuzz input field by field, and writing one (fuzz_make_seeds).
 //
 // FuzzInput hands out the input's bytes front to back; once they run out
 // every read gives zeros or empty spans, so a harness never has to check.

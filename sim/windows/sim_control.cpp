@@ -109,22 +109,22 @@ pcsc::ReaderOptions ToOptions(const ZoradSimReaderOptions& o) {
   return options;
 }
 
-CardPersonalisation ToPersonalisation(const ZoradSimCardSpec& spec) {
+CardPersonalisation ToPersonalisation(const ZoradSimCardSetup& setup) {
   CardPersonalisation p;
-  if (spec.variant == ZORAD_SIM_CARD_BLANK) p = BlankCardPersonalisation();
-  if (spec.variant == ZORAD_SIM_CARD_CORRUPT) p = CorruptCardPersonalisation();
-  p.protocol = spec.protocol == ZORAD_SIM_T0 ? Protocol::kT0 : Protocol::kT1;
-  std::copy(std::begin(spec.serialNumber), std::end(spec.serialNumber), p.serialNumber.begin());
-  p.minPinLen = spec.minPinLen;
-  p.maxPinLen = spec.maxPinLen;
-  p.pinTryThreshold = spec.pinTryThreshold;
-  p.userPinSet = p.userPinSet && spec.userPinSet != 0;
-  p.gostParamSet = spec.gostParamSet;
-  p.activationAnswer = spec.activationAnswer;
-  p.writeChunk = spec.writeChunk;
-  p.soPin = TextOf(spec.soPin);
-  p.userPin = TextOf(spec.userPin);
-  p.label = TextOf(spec.label);
+  if (setup.variant == ZORAD_SIM_CARD_BLANK) p = BlankCardPersonalisation();
+  if (setup.variant == ZORAD_SIM_CARD_CORRUPT) p = CorruptCardPersonalisation();
+  p.protocol = setup.protocol == ZORAD_SIM_T0 ? Protocol::kT0 : Protocol::kT1;
+  std::copy(std::begin(setup.serialNumber), std::end(setup.serialNumber), p.serialNumber.begin());
+  p.minPinLen = setup.minPinLen;
+  p.maxPinLen = setup.maxPinLen;
+  p.pinTryThreshold = setup.pinTryThreshold;
+  p.userPinSet = p.userPinSet && setup.userPinSet != 0;
+  p.gostParamSet = setup.gostParamSet;
+  p.activationAnswer = setup.activationAnswer;
+  p.writeChunk = setup.writeChunk;
+  p.soPin = TextOf(setup.soPin);
+  p.userPin = TextOf(setup.userPin);
+  p.label = TextOf(setup.label);
   return p;
 }
 
@@ -175,10 +175,10 @@ uint32_t ReaderEventCount(const char* name) { return name ? pcsc::ReaderEventCou
 
 // --- cards -------------------------------------------------------------
 
-void DefaultCardSpec(ZoradSimCardSpec* out) {
+void DefaultCardSetup(ZoradSimCardSetup* out) {
   if (out == nullptr) return;
   const CardPersonalisation p;
-  *out = ZoradSimCardSpec{};
+  *out = ZoradSimCardSetup{};
   out->variant = ZORAD_SIM_CARD_PERSONALISED;
   out->protocol = p.protocol == Protocol::kT0 ? ZORAD_SIM_T0 : ZORAD_SIM_T1;
   std::copy(p.serialNumber.begin(), p.serialNumber.end(), out->serialNumber);
@@ -194,15 +194,15 @@ void DefaultCardSpec(ZoradSimCardSpec* out) {
   CopyText(out->label, p.label);
 }
 
-int InsertCard(const char* reader, const ZoradSimCardSpec* spec) {
+int InsertCard(const char* reader, const ZoradSimCardSetup* setup) {
   if (reader == nullptr) return 0;
   try {
-    ZoradSimCardSpec defaults;
-    if (spec == nullptr) {
-      DefaultCardSpec(&defaults);
-      spec = &defaults;
+    ZoradSimCardSetup defaults;
+    if (setup == nullptr) {
+      DefaultCardSetup(&defaults);
+      setup = &defaults;
     }
-    auto card = std::make_shared<SimulatedCard>(ToPersonalisation(*spec));
+    auto card = std::make_shared<SimulatedCard>(ToPersonalisation(*setup));
     if (!pcsc::InsertCard(reader, card)) return 0;
     CardShelf& shelf = Shelf();
     std::lock_guard lock(shelf.mutex);
@@ -362,7 +362,7 @@ const ZoradSimControl kControl = {
     RemoveReader,
     SetReaderOptions,
     ReaderEventCount,
-    DefaultCardSpec,
+    DefaultCardSetup,
     InsertCard,
     RemoveCard,
     ReinsertCard,

@@ -68,7 +68,7 @@ typedef struct ZoradSimReaderOptions {
   uint32_t atrAnswer;
 } ZoradSimReaderOptions;
 
-typedef struct ZoradSimCardSpec {
+typedef struct ZoradSimCardSetup {
   uint32_t variant;  /* ZoradSimCardVariant */
   uint32_t protocol; /* ZoradSimProtocol */
   uint8_t serialNumber[7];
@@ -82,7 +82,7 @@ typedef struct ZoradSimCardSpec {
   char soPin[33];
   char userPin[33];
   char label[33];
-} ZoradSimCardSpec;
+} ZoradSimCardSetup;
 
 typedef struct ZoradSimControl {
   uint32_t version; /* ZORAD_SIM_CONTROL_VERSION */
@@ -97,10 +97,10 @@ typedef struct ZoradSimControl {
   int (*SetReaderOptions)(const char* name, const ZoradSimReaderOptions* options);
   uint32_t (*ReaderEventCount)(const char* name);
 
-  /* Cards. InsertCard makes a new card (spec null: the default one);
+  /* Cards. InsertCard makes a new card (setup null: the default one);
    * ReinsertCard puts the card last inserted into the reader back. */
-  void (*DefaultCardSpec)(ZoradSimCardSpec* spec);
-  int (*InsertCard)(const char* reader, const ZoradSimCardSpec* spec);
+  void (*DefaultCardSetup)(ZoradSimCardSetup* setup);
+  int (*InsertCard)(const char* reader, const ZoradSimCardSetup* setup);
   int (*RemoveCard)(const char* reader);
   int (*ReinsertCard)(const char* reader);
   int (*ResetByOtherApplication)(const char* reader);

@@ -120,8 +120,8 @@ TEST_F(SlotsTest, CardsUnderTZeroAndTOne) {
     ZoradSimReaderOptions options;
     Sim().DefaultReaderOptions(&options);
     options.protocol = protocol;
-    ZoradSimCardSpec card;
-    Sim().DefaultCardSpec(&card);
+    ZoradSimCardSetup card;
+    Sim().DefaultCardSetup(&card);
     card.protocol = protocol;
     card.serialNumber[6] = static_cast<uint8_t>(protocol);
     ASSERT_TRUE(Sim().AddReader(reader.c_str(), &options));
@@ -142,8 +142,8 @@ TEST_F(SlotsTest, CardsUnderTZeroAndTOne) {
 // A chip without the card application is no token of the family; a card
 // whose token information fails its checksum is an uninitialised token.
 TEST_F(SlotsTest, CardsWithoutAUsableToken) {
-  ZoradSimCardSpec blank;
-  Sim().DefaultCardSpec(&blank);
+  ZoradSimCardSetup blank;
+  Sim().DefaultCardSetup(&blank);
   blank.variant = ZORAD_SIM_CARD_BLANK;
   ASSERT_TRUE(Sim().AddReader("Blank", nullptr));
   ASSERT_TRUE(Sim().InsertCard("Blank", &blank));
@@ -153,8 +153,8 @@ TEST_F(SlotsTest, CardsWithoutAUsableToken) {
   CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
   EXPECT_NE(CKR_OK, F().C_OpenSession(blankSlot, kReadOnly, nullptr, nullptr, &session));
 
-  ZoradSimCardSpec corrupt;
-  Sim().DefaultCardSpec(&corrupt);
+  ZoradSimCardSetup corrupt;
+  Sim().DefaultCardSetup(&corrupt);
   corrupt.variant = ZORAD_SIM_CARD_CORRUPT;
   ASSERT_TRUE(Sim().AddReader("Corrupt", nullptr));
   ASSERT_TRUE(Sim().InsertCard("Corrupt", &corrupt));

@@ -146,8 +146,8 @@ class CardTest : public InitializedTest {
     InitializedTest::SetUp();
     if (HasFatalFailure()) return;
     ASSERT_TRUE(Sim().AddReader(kReader, nullptr));
-    ZoradSimCardSpec spec;
-    Sim().DefaultCardSpec(&spec);
+    ZoradSimCardSetup spec;
+    Sim().DefaultCardSetup(&spec);
     Customise(spec);
     ASSERT_TRUE(Sim().InsertCard(kReader, &spec));
     CK_ULONG count = 0;
@@ -155,7 +155,7 @@ class CardTest : public InitializedTest {
     ASSERT_EQ(1u, count);
     ASSERT_CKR(CKR_OK, F().C_GetSlotList(CK_TRUE, &slot_, &count));
   }
-  virtual void Customise(ZoradSimCardSpec&) {}
+  virtual void Customise(ZoradSimCardSetup&) {}
 
   CK_SESSION_HANDLE Open(CK_FLAGS flags = kReadWrite) {
     CK_SESSION_HANDLE handle = CK_INVALID_HANDLE;
