@@ -77,34 +77,29 @@ NeededConversation& NeededConversation::ReadObject(const AreaCensus& area,
 NeededConversation& NeededConversation::WriteRecord(const AreaCensus& area,
                                                     const CensusObject& object) {
   const size_t blocks = (object.RecordSize() + area.layout.blockSize - 1) / area.layout.blockSize;
-  for (size_t k = 0; k < blocks; ++k) {
-    for (size_t left = area.layout.blockSize; left > 0;) {
-      const size_t n = std::min<size_t>(left, census_.writeChunk);
-      Add("UPDATE BINARY", 5 + n, 2);
-      left -= n;
-    }
-  }
-  return *this;
+  return WriteBlocks(area, blocks);
 }
 
 NeededConversation& NeededConversation::WriteTable(const AreaCensus& area) {
-  for (size_t left = area.TableBytes(); left > 0;) {
-    const size_t n = std::min<size_t>(left, census_.writeChunk);
-    Add("UPDATE BINARY", 5 + n, 2);
-    left -= n;
-  }
+  UpdateBinary(area.TableBytes());
   return *this;
 }
 
 NeededConversation& NeededConversation::EraseBlocks(const AreaCensus& area, size_t blocks) {
-  for (size_t k = 0; k < blocks; ++k) {
-    for (size_t left = area.layout.blockSize; left > 0;) {
-      const size_t n = std::min<size_t>(left, census_.writeChunk);
-      Add("UPDATE BINARY", 5 + n, 2);
-      left -= n;
-    }
-  }
+  return WriteBlocks(area, blocks);
+}
+
+NeededConversation& NeededConversation::WriteBlocks(const AreaCensus& area, size_t blocks) {
+  for (size_t k = 0; k < blocks; ++k) UpdateBinary(area.layout.blockSize);
   return *this;
+}
+
+void NeededConversation::UpdateBinary(size_t length) {
+  for (size_t left = length; left > 0;) {
+    const size_t n = std::min<size_t>(left, census_.writeChunk);
+    Add("UPDATE BINARY", 5 + n, 2);
+    left -= n;
+  }
 }
 
 NeededConversation& NeededConversation::Challenge(size_t length) {

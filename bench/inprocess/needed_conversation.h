@@ -51,6 +51,11 @@ class NeededConversation {
   void Add(const char* kind, size_t sent, size_t received) {
     list_.push_back({kind, sent, received});
   }
+  // Whole blocks of an area, each written in chunks (records and erasures
+  // are written block by block).
+  NeededConversation& WriteBlocks(const AreaCensus& area, size_t blocks);
+  // `length` bytes of a file, in UPDATE BINARY chunks of the card's size.
+  void UpdateBinary(size_t length);
 
   const CardCensus& census_;
   Conversation list_;
