@@ -4,20 +4,16 @@
 // initialisation drew, may show in the trace file.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <optional>
 #include <string>
 
 #include "signing/card_slot_fixture.h"
 #include "sim/card/gost_crypto.h"
 #include "support/token_fixture.h"
+#include "support/trace_directory.h"
 
 namespace zorad::test {
 namespace {
-
-namespace fs = std::filesystem;
 
 const std::string kFirstSoPin = "S0-Pin!9";
 const std::string kSecondSoPin = "S0-New#7";
@@ -31,51 +27,19 @@ Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end());
 class TokenLifeTest : public CardInReaderTest {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("zorad_life_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
-    fs::create_directories(dir_);
-    setenv("TMPDIR", dir_.c_str(), 1);
-    setenv("ZORAD_PKCS11_TRACEMODE", "0xFFFFFFFF", 1);
+    trace_.emplace("0xFFFFFFFF");
+    ASSERT_TRUE(trace_->ok());
     CardInReaderTest::SetUp();
   }
   void TearDown() override {
     CardInReaderTest::TearDown();
-    unsetenv("ZORAD_PKCS11_TRACEMODE");
-    unsetenv("TMPDIR");
-    fs::remove_all(dir_);
+    trace_.reset();
   }
   sim::CardPersonalisation Personalisation() const override {
     sim::CardPersonalisation p;
     p.soPin = kFirstSoPin;
     p.userPin = kFirstUserPin;
     return p;
-  }
-
-  std::string TraceText() const {
-    std::string text;
-    for (const auto& entry : fs::directory_iterator(dir_)) {
-      std::ifstream in(entry.path(), std::ios::binary);
-      text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    return text;
-  }
-
-  // The secret in any form a trace could show it: the bytes themselves,
-  // and their hexadecimal with and without blanks.
-  static void ExpectAbsent(const std::string& trace, const Bytes& secret, const char* what) {
-    SCOPED_TRACE(what);
-    const std::string hex = HexText(secret);
-    std::string compact;
-    for (char c : hex) {
-      if (c != ' ') compact += c;
-    }
-    std::string lower = compact;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    for (const std::string& form :
-         {std::string(secret.begin(), secret.end()), hex, compact, lower}) {
-      EXPECT_EQ(std::string::npos, trace.find(form)) << form;
-    }
   }
 
   static CK_RV LoginWith(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE s, CK_USER_TYPE user,
@@ -107,7 +71,7 @@ class TokenLifeTest : public CardInReaderTest {
     ASSERT_CKR(CKR_OK, f->C_Logout(s));
   }
 
-  fs::path dir_;
+  std::optional<TraceDirectory> trace_;
 };
 
 // Signs with both mechanisms; each signature is checked by the card, by
@@ -197,16 +161,16 @@ TEST_F(TokenLifeTest, WholeLifeWithoutSecretsInTheTrace) {
   EXPECT_TRUE(card_->Commands().empty());
 
   ASSERT_CKR(CKR_OK, f->C_Finalize(nullptr));
-  const std::string trace = TraceText();
+  const std::string trace = trace_->Contents();
   ASSERT_NE(std::string::npos, trace.find("C_InitToken"));
   ASSERT_NE(std::string::npos, trace.find("INS=20"));  // the PIN commands were traced
-  ExpectAbsent(trace, ToBytes(kFirstSoPin), "first SO PIN");
-  ExpectAbsent(trace, ToBytes(kSecondSoPin), "second SO PIN");
-  ExpectAbsent(trace, ToBytes(kFirstUserPin), "first user PIN");
-  ExpectAbsent(trace, ToBytes(kSecondUserPin), "second user PIN");
-  ExpectAbsent(trace, ToBytes(kThirdUserPin), "third user PIN");
-  ExpectAbsent(trace, randomUserPin, "random user PIN");
-  ExpectAbsent(trace, Bytes(random.begin(), random.begin() + 8), "random bytes");
+  ExpectAbsentFromTrace(trace, ToBytes(kFirstSoPin), "first SO PIN");
+  ExpectAbsentFromTrace(trace, ToBytes(kSecondSoPin), "second SO PIN");
+  ExpectAbsentFromTrace(trace, ToBytes(kFirstUserPin), "first user PIN");
+  ExpectAbsentFromTrace(trace, ToBytes(kSecondUserPin), "second user PIN");
+  ExpectAbsentFromTrace(trace, ToBytes(kThirdUserPin), "third user PIN");
+  ExpectAbsentFromTrace(trace, randomUserPin, "random user PIN");
+  ExpectAbsentFromTrace(trace, Bytes(random.begin(), random.begin() + 8), "random bytes");
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 #include "concurrency/load_world.h"
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -118,43 +116,16 @@ CK_C_INITIALIZE_ARGS CountingMutex::Args() {
 }
 
 TraceIntoTemporaryFile::TraceIntoTemporaryFile(bool on) {
-  if (!on) return;
-  char pattern[] = "/tmp/zorad-load-trace-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) return;
-  directory_ = pattern;
-  if (const char* tmp = std::getenv("TMPDIR")) {
-    hadTmpDir_ = true;
-    savedTmpDir_ = tmp;
-  }
-  setenv("TMPDIR", directory_.c_str(), 1);
-  setenv("ZORAD_PKCS11_TRACEMODE", "0x3F", 1);
+  if (on) directory_.emplace("0x3F");
 }
 
 TraceIntoTemporaryFile::~TraceIntoTemporaryFile() {
-  if (directory_.empty()) return;
+  if (!directory_ || !directory_->ok()) return;
   // Tracing stays as the last C_Initialize configured it; switch it off for
   // the tests that follow in this process.
   setenv("ZORAD_PKCS11_TRACEMODE", "0", 1);
   C_Initialize(nullptr);
   C_Finalize(nullptr);
-  unsetenv("ZORAD_PKCS11_TRACEMODE");
-  if (hadTmpDir_) {
-    setenv("TMPDIR", savedTmpDir_.c_str(), 1);
-  } else {
-    unsetenv("TMPDIR");
-  }
-  std::error_code ignored;
-  std::filesystem::remove_all(directory_, ignored);
-}
-
-std::string TraceIntoTemporaryFile::Contents() const {
-  std::string text;
-  if (directory_.empty()) return text;
-  for (const auto& entry : std::filesystem::directory_iterator(directory_)) {
-    std::ifstream file(entry.path(), std::ios::binary);
-    text.append(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  }
-  return text;
 }
 
 void CallTally::Merge(const CallTally& other) {

@@ -10,11 +10,13 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "sim/card/simulated_card.h"
 #include "support/token_fixture.h"
+#include "support/trace_directory.h"
 
 namespace zorad::test {
 
@@ -66,12 +68,10 @@ class TraceIntoTemporaryFile {
   TraceIntoTemporaryFile& operator=(const TraceIntoTemporaryFile&) = delete;
 
   // Everything written to trace files so far.
-  std::string Contents() const;
+  std::string Contents() const { return directory_ ? directory_->Contents() : std::string(); }
 
  private:
-  std::string directory_;
-  std::string savedTmpDir_;
-  bool hadTmpDir_ = false;
+  std::optional<TraceDirectory> directory_;
 };
 
 // Two readers with a card each, the module initialised with the chosen lock,

@@ -9,23 +9,20 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <string>
 
 #include "sim/card/gost_crypto.h"
 #include "support/token_fixture.h"
+#include "support/trace_directory.h"
 #include "trace/trace.h"
 
 namespace zorad::test {
 namespace {
 
-namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
 const std::string kFirstSoPin = "So-Pin.1";
@@ -48,61 +45,31 @@ Bytes ImportedKeyValue() {
   return value;
 }
 
-// The forms a trace could show bytes in: raw, and hexadecimal with and
-// without blanks, in either case.
-std::vector<std::string> Forms(const Bytes& bytes) {
-  std::string spaced, compact;
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    char hex[4];
-    std::snprintf(hex, sizeof hex, "%02X", bytes[i]);
-    spaced += (i == 0 ? "" : " ") + std::string(hex);
-    compact += hex;
-  }
-  std::string lower = compact;
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return {std::string(bytes.begin(), bytes.end()), spaced, compact, lower};
-}
-
-void ExpectAbsent(const std::string& trace, const Bytes& secret, const std::string& what) {
-  for (const std::string& form : Forms(secret)) {
-    EXPECT_EQ(std::string::npos, trace.find(form)) << what << " in the trace as \"" << form << "\"";
-  }
-}
-
 // Every 4-byte run of the value: a hex dump breaks lines every 16 bytes,
 // so a longer value is looked for piecewise.
 void ExpectNoPiece(const std::string& trace, const Bytes& secret, const std::string& what) {
   for (size_t i = 0; i + 4 <= secret.size(); ++i) {
-    ExpectAbsent(trace, Bytes(secret.begin() + i, secret.begin() + i + 4),
-                 what + " bytes " + std::to_string(i));
+    ExpectAbsentFromTrace(trace, Bytes(secret.begin() + i, secret.begin() + i + 4),
+                          what + " bytes " + std::to_string(i));
   }
 }
 
 class TraceSecretsTest : public CardInReaderTest {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("zorad_secrets_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-    setenv("TMPDIR", dir_.c_str(), 1);
-    setenv("ZORAD_PKCS11_TRACEMODE", "0xFFFFFFFF", 1);
+    trace_.emplace("0xFFFFFFFF");
+    ASSERT_TRUE(trace_->ok());
     CardInReaderTest::SetUp();
   }
   void TearDown() override {
     CardInReaderTest::TearDown();
     trace::SetMask(0);  // the mask outlives the module
-    unsetenv("ZORAD_PKCS11_TRACEMODE");
-    unsetenv("TMPDIR");
-    fs::remove_all(dir_);
+    trace_.reset();
   }
   sim::CardPersonalisation Personalisation() const override {
     sim::CardPersonalisation p;
     p.soPin = kFirstSoPin;
     return p;
-  }
-
-  std::vector<fs::path> TraceFiles() const {
-    return {fs::directory_iterator(dir_), fs::directory_iterator()};
   }
 
   // Everything the card wrote to its files: identifiers that became
@@ -120,7 +87,7 @@ class TraceSecretsTest : public CardInReaderTest {
 
   void Life(CK_SESSION_HANDLE& s, Bytes& random);
 
-  fs::path dir_;
+  std::optional<TraceDirectory> trace_;
 };
 
 CK_RV Pin(CK_SESSION_HANDLE s, CK_USER_TYPE user, const std::string& pin) {
@@ -188,7 +155,7 @@ TEST_F(TraceSecretsTest, WholeLifeLeavesNoSecretInAPrivateTraceFile) {
   ASSERT_NO_FATAL_FAILURE(Life(s, random));
   ASSERT_CKR(CKR_OK, C_Finalize(nullptr));
 
-  const auto files = TraceFiles();
+  const auto files = trace_->Files();
   ASSERT_EQ(1u, files.size());
   struct stat info {};
   ASSERT_EQ(0, ::stat(files.front().c_str(), &info));
@@ -198,10 +165,10 @@ TEST_F(TraceSecretsTest, WholeLifeLeavesNoSecretInAPrivateTraceFile) {
   ASSERT_NE(std::string::npos, trace.find("INS=84"));  // challenges were traced
   ASSERT_NE(std::string::npos, trace.find("INS=24"));  // and key and PIN changes
   // Data the trace may show is there in the form looked for.
-  ASSERT_NE(std::string::npos, trace.find(Forms(ToBytes("not "))[1]));
+  ASSERT_NE(std::string::npos, trace.find(TraceForms(ToBytes("not "))[1]));
 
   for (const std::string& pin : {kFirstSoPin, kSecondSoPin, kFirstUserPin, kSecondUserPin}) {
-    ExpectAbsent(trace, ToBytes(pin), "PIN " + pin);
+    ExpectAbsentFromTrace(trace, ToBytes(pin), "PIN " + pin);
   }
   Bytes cardOrder = ImportedKeyValue();
   std::reverse(cardOrder.begin(), cardOrder.end());
@@ -224,7 +191,7 @@ TEST_F(TraceSecretsTest, WholeLifeLeavesNoSecretInAPrivateTraceFile) {
     for (size_t i = 0; i + 4 <= e.answer.size() - 2; i += 4) {
       const Bytes piece(e.answer.begin() + i, e.answer.begin() + i + 4);
       if (!written.count(piece))
-        ExpectAbsent(trace, piece, "challenge " + std::to_string(challenges));
+        ExpectAbsentFromTrace(trace, piece, "challenge " + std::to_string(challenges));
     }
   }
   // The user PIN drawn at initialisation, ids for three creations, and the
