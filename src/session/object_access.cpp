@@ -47,6 +47,19 @@ CK_RV FindObject(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle,
 
 bool UserLoggedIn(const ObjectContext& context) { return context.slot->loginState == slot::kUser; }
 
+// An object about to be changed or destroyed: a token object needs a
+// read-write session, a private object the user's login.
+CK_RV FindObjectToChange(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle,
+                         ObjectContext& context) {
+  const CK_RV rv = FindObject(sessionHandle, objectHandle, context);
+  if (rv != CKR_OK) return rv;
+  if (context.entry->isTokenObject() && context.session->readWrite == 0) {
+    return CKR_SESSION_READ_ONLY;
+  }
+  if (context.entry->isPrivate != 0 && !UserLoggedIn(context)) return CKR_USER_NOT_LOGGED_IN;
+  return CKR_OK;
+}
+
 // Object classes whose CKA_VALUE is key material.
 bool IsKeyObject(const store::AttributeList& attributes) {
   const auto it = attributes.find(CKA_CLASS);
@@ -111,12 +124,9 @@ CK_RV CreateObject(CK_SESSION_HANDLE sessionHandle, const store::AttributeList& 
 
 CK_RV DestroyObject(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle) {
   ObjectContext context;
-  const CK_RV rv = FindObject(sessionHandle, objectHandle, context);
+  const CK_RV rv = FindObjectToChange(sessionHandle, objectHandle, context);
   if (rv != CKR_OK) return rv;
-  const bool tokenObject = context.entry->isTokenObject();
-  if (tokenObject && context.session->readWrite == 0) return CKR_SESSION_READ_ONLY;
-  if (context.entry->isPrivate != 0 && !UserLoggedIn(context)) return CKR_USER_NOT_LOGGED_IN;
-  if (tokenObject) {
+  if (context.entry->isTokenObject()) {
     const CK_RV deleted = store::DeleteTokenObject(*context.slot, context.entry->tokenObjectId);
     if (deleted != CKR_OK) return deleted;
   }
@@ -141,12 +151,9 @@ CK_RV ReadObjectAttributes(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE obj
 CK_RV WriteObjectAttributes(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle,
                             const store::AttributeList& values) {
   ObjectContext context;
-  const CK_RV rv = FindObject(sessionHandle, objectHandle, context);
+  const CK_RV rv = FindObjectToChange(sessionHandle, objectHandle, context);
   if (rv != CKR_OK) return rv;
-  const bool tokenObject = context.entry->isTokenObject();
-  if (tokenObject && context.session->readWrite == 0) return CKR_SESSION_READ_ONLY;
-  if (context.entry->isPrivate != 0 && !UserLoggedIn(context)) return CKR_USER_NOT_LOGGED_IN;
-  if (tokenObject) {
+  if (context.entry->isTokenObject()) {
     // The store reads the object fresh and refuses a key's CKA_VALUE itself.
     return store::SetTokenAttributeValues(*context.slot, context.entry->tokenObjectId, values);
   }
