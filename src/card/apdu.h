@@ -38,6 +38,14 @@ inline constexpr size_t kWriteChunk = 255;
 inline constexpr size_t kChallengeChunk = 32;
 inline constexpr size_t kHashChunk = 240;
 
+// Status words of refused commands.
+inline constexpr uint16_t kSwTriesLeftMask = 0xFFF0;
+inline constexpr uint16_t kSwTriesLeft = 0x63C0;  // wrong PIN; the low nibble: tries left
+inline constexpr uint16_t kSwPinMustChange = 0x6982;
+inline constexpr uint16_t kSwPinBlocked = 0x6983;
+inline constexpr uint16_t kSwAlreadyInState = 0x6989;  // the file already is (de)activated
+inline constexpr uint16_t kSwFileNotFound = 0x6A82;
+
 inline constexpr size_t kSerialNumberLength = 7;
 inline constexpr size_t kSerialTextLength = 2 * kSerialNumberLength;
 inline constexpr size_t kPublicKeyLength = 64;
@@ -84,9 +92,14 @@ ReaderResult APDU_ReadPubKey(Reader* reader, uint8_t keyRef, uint8_t* key,
                              size_t* keyLength);
 
 // ACTIVATE FILE and DEACTIVATE FILE; the card may answer 6989 for "already
-// so", which callers accept through lastStatusWord.
+// so", which callers accept through ActivationDone.
 ReaderResult APDU_ActivateFile(Reader* reader, uint16_t fileId);
 ReaderResult APDU_DeactivateFile(Reader* reader, uint16_t fileId);
+// The file is now as asked: the card did it, or it already was so.
+inline bool ActivationDone(ReaderResult result, const Reader& reader) {
+  return result == reader::RDR_OK ||
+         (result == reader::RDR_BAD_STATUS && reader.lastStatusWord == kSwAlreadyInState);
+}
 
 // Security environment: restore, and set one control reference (tag 01 value).
 struct SecurityEnvironmentItem {

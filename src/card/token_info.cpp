@@ -16,11 +16,10 @@
 namespace zorad::card {
 namespace {
 
-using reader::ReaderResult;
 using reader::RDR_BAD_STATUS;
 using reader::RDR_OK;
+using reader::ReaderResult;
 
-constexpr uint16_t kSwFileNotFound = 0x6A82;
 constexpr uint16_t kDefaultWriteChunk = 255;
 
 CK_RV Failed(ReaderResult last, CK_RV rv) {
@@ -57,8 +56,7 @@ void AcceptInfoFile(Token& token, const std::array<uint8_t, kTokenInfoFileSize>&
 // The application, the label and the token information file. A card that
 // lacks any of them (6A82) is blank: `blank` is set and what was read so
 // far stays.
-CK_RV ReadTokenFiles(TokenTransaction& transaction, Token& token, bool& blank,
-                     ReaderResult& last) {
+CK_RV ReadTokenFiles(TokenTransaction& transaction, Token& token, bool& blank, ReaderResult& last) {
   reader::Reader* r = transaction.reader();
   std::array<uint8_t, kTokenInfoFileSize> file{};
   last = transaction.SelectApplication();

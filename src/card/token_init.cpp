@@ -7,6 +7,7 @@
 #include "card/secure_buffer.h"
 #include "card/token.h"
 #include "card/token_info.h"
+#include "card/token_login.h"
 #include "card/token_transaction.h"
 #include "reader/reader.h"
 #include "slot/slot_token.h"
@@ -18,14 +19,9 @@
 namespace zorad::card {
 namespace {
 
-using reader::RDR_BAD_STATUS;
 using reader::RDR_OK;
 using reader::ReaderResult;
 
-constexpr uint16_t kSwPinBlocked = 0x6983;
-constexpr uint16_t kSwWrongPinMask = 0xFFF0;
-constexpr uint16_t kSwWrongPin = 0x63C0;
-constexpr uint16_t kSwAlreadyInState = 0x6989;
 constexpr size_t kPinBlockLength = 8;
 
 // The result of one step, and whether the slot keeps its new Token record
@@ -34,11 +30,6 @@ struct Outcome {
   CK_RV rv = CKR_OK;
   bool keepToken = false;
 };
-
-// ACTIVATE and DEACTIVATE FILE answer 6989 when the file already is so.
-bool ActivationDone(ReaderResult result, const reader::Reader& r) {
-  return result == RDR_OK || (result == RDR_BAD_STATUS && r.lastStatusWord == kSwAlreadyInState);
-}
 
 size_t WriteChunkOf(const Token& token) {
   const uint16_t chunk = token.info.writeChunk;
@@ -76,13 +67,9 @@ Outcome ProveSoPin(reader::Reader* r, const uint8_t* pin, size_t pinLength) {
   volatile uint8_t* bytes = form.data();
   for (size_t i = 0; i < form.size(); ++i) bytes[i] = kSoPinWipe;
   if (result == RDR_OK) return {};
-  if (result == RDR_BAD_STATUS && r->lastStatusWord == kSwPinBlocked) {
-    return {CKR_PIN_LOCKED, true};
-  }
-  if (result == RDR_BAD_STATUS && (r->lastStatusWord & kSwWrongPinMask) == kSwWrongPin) {
-    return {CKR_PIN_INCORRECT, true};
-  }
-  return {CKR_FUNCTION_FAILED};
+  // A wrong or blocked PIN leaves the token as it was.
+  const CK_RV rv = VerifyRefusal(*r, result);
+  return {rv, rv != CKR_FUNCTION_FAILED};
 }
 
 // Sets the random user PIN, proves it once (so that the card accepts it as

@@ -22,14 +22,6 @@ uint8_t PinReference(CK_USER_TYPE userType) {
   }
 }
 
-// What a refused VERIFY means.
-CK_RV VerifyFailure(const reader::Reader& r, reader::ReaderResult result) {
-  if (result != reader::RDR_BAD_STATUS) return CKR_FUNCTION_FAILED;
-  if (r.lastStatusWord == 0x6983) return CKR_PIN_LOCKED;
-  if ((r.lastStatusWord & 0xFFF0) == 0x63C0) return CKR_PIN_INCORRECT;
-  return CKR_FUNCTION_FAILED;
-}
-
 // The reader's last PC/SC result says that the card is out of the reader.
 bool CardLeftReader(const reader::Reader& r) {
   return r.lastError == reader::ScardCode(SCARD_E_NO_SMARTCARD) ||
@@ -44,6 +36,13 @@ CK_RV LogoutFailed(slot::Slot& slot, CK_RV rv) {
 
 }  // namespace
 
+CK_RV VerifyRefusal(const reader::Reader& r, reader::ReaderResult result) {
+  if (result != reader::RDR_BAD_STATUS) return CKR_FUNCTION_FAILED;
+  if (r.lastStatusWord == kSwPinBlocked) return CKR_PIN_LOCKED;
+  if ((r.lastStatusWord & kSwTriesLeftMask) == kSwTriesLeft) return CKR_PIN_INCORRECT;
+  return CKR_FUNCTION_FAILED;
+}
+
 CK_RV LoginToken(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, size_t pinLength,
                  const PinBlock* newPin) {
   ZORAD_TRACE(trace::kOperations, "LoginToken\n");
@@ -57,7 +56,7 @@ CK_RV LoginToken(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, si
   if (rv != CKR_OK) return rv;
   reader::Reader& r = *slot.reader;
   const reader::ReaderResult verified = APDU_Verify(&r, reference, block.data(), block.size());
-  if (verified != reader::RDR_OK) return VerifyFailure(r, verified);
+  if (verified != reader::RDR_OK) return VerifyRefusal(r, verified);
   if (newPin != nullptr &&
       APDU_ChangeRefData(&r, reference, newPin->data(), newPin->size()) != reader::RDR_OK) {
     return CKR_FUNCTION_FAILED;

@@ -6,6 +6,7 @@
 
 #include "card/pin_block.h"
 #include "platform/cryptoki.h"
+#include "reader/reader.h"
 #include "slot/slot.h"
 
 namespace zorad::card {
@@ -22,6 +23,10 @@ namespace zorad::card {
 //   CKR_FUNCTION_FAILED any other card or reader failure
 CK_RV LoginToken(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, size_t pinLength,
                  const PinBlock* newPin = nullptr);
+
+// What a refused VERIFY (any result but RDR_OK) means: CKR_PIN_LOCKED for
+// 6983, CKR_PIN_INCORRECT for 63Cx, else CKR_FUNCTION_FAILED.
+CK_RV VerifyRefusal(const reader::Reader& r, reader::ReaderResult result);
 
 // Ends every PIN verification on the card by powering it down, forgets the
 // private objects, sets the slot's loginState to 0 and reads the public

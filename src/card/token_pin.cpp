@@ -9,8 +9,6 @@
 namespace zorad::card {
 namespace {
 
-inline constexpr uint16_t kAlreadyActive = 0x6989;
-
 CK_RV InitPinFinished(CK_RV rv) {
   ZORAD_TRACE(trace::kOperations, "InitTokenPIN: %x\n", static_cast<unsigned>(rv));
   return rv;
@@ -29,7 +27,7 @@ CK_RV InitTokenPIN(slot::Slot& slot, const uint8_t* pin, size_t pinLength) {
   CK_RV rv = transaction.BeginAndSelect(CKR_FUNCTION_FAILED);
   if (rv != CKR_OK) return InitPinFinished(rv);
   reader::Reader* r = slot.reader.get();
-  if (APDU_ActivateFile(r, kUserPinFile) != reader::RDR_OK && r->lastStatusWord != kAlreadyActive) {
+  if (!ActivationDone(APDU_ActivateFile(r, kUserPinFile), *r)) {
     return InitPinFinished(CKR_FUNCTION_FAILED);
   }
   if (APDU_ChangeRefData(r, kUserPinReference, block.data(), block.size()) != reader::RDR_OK) {

@@ -21,11 +21,6 @@ constexpr PinStateFlags kPins[] = {
     {kSoPinReference, CKF_SO_PIN_COUNT_LOW, CKF_SO_PIN_FINAL_TRY, CKF_SO_PIN_LOCKED, 0},
 };
 
-constexpr uint16_t kSwTriesLeftMask = 0xFFF0;
-constexpr uint16_t kSwTriesLeft = 0x63C0;
-constexpr uint16_t kSwPinBlocked = 0x6983;
-constexpr uint16_t kSwPinMustChange = 0x6982;
-
 // The flags one status word stands for; false for a word that means
 // nothing known.
 bool FlagsForStatus(const PinStateFlags& pin, uint16_t sw, uint8_t threshold, CK_FLAGS& flags) {
