@@ -146,10 +146,10 @@ class CardTest : public InitializedTest {
     InitializedTest::SetUp();
     if (HasFatalFailure()) return;
     ASSERT_TRUE(Sim().AddReader(kReader, nullptr));
-    ZoradSimCardSetup spec;
-    Sim().DefaultCardSetup(&spec);
-    Customise(spec);
-    ASSERT_TRUE(Sim().InsertCard(kReader, &spec));
+    ZoradSimCardSetup setup;
+    Sim().DefaultCardSetup(&setup);
+    Customise(setup);
+    ASSERT_TRUE(Sim().InsertCard(kReader, &setup));
     CK_ULONG count = 0;
     ASSERT_CKR(CKR_OK, F().C_GetSlotList(CK_TRUE, nullptr, &count));
     ASSERT_EQ(1u, count);

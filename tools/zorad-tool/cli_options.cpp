@@ -9,12 +9,12 @@
 namespace zorad::tool {
 namespace {
 
-struct OptionSpec {
+struct KnownOption {
   const char* name;
   bool takesValue;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr KnownOption kOptions[] = {
     {"module", true},      {"slot", true},      {"pin-env", true},  {"so-pin-env", true},
     {"new-pin-env", true}, {"label", true},     {"id", true},       {"paramset", true},
     {"key", true},         {"in", true},        {"out", true},      {"sig", true},
@@ -23,9 +23,9 @@ constexpr OptionSpec kOptions[] = {
     {"force", false},      {"help", false},     {"version", false},
 };
 
-const OptionSpec* FindOption(std::string_view name) {
-  for (const OptionSpec& spec : kOptions) {
-    if (name == spec.name) return &spec;
+const KnownOption* FindOption(std::string_view name) {
+  for (const KnownOption& known : kOptions) {
+    if (name == known.name) return &known;
   }
   return nullptr;
 }
@@ -64,15 +64,15 @@ ParsedArgs ParseArguments(int argc, const char* const* argv) {
       value = std::string(word.substr(equals + 1));
       word = word.substr(0, equals);
     }
-    const OptionSpec* spec = FindOption(word);
+    const KnownOption* known = FindOption(word);
     const std::string name(word);
-    if (spec == nullptr) throw UsageError("unknown option '--" + name + "'");
+    if (known == nullptr) throw UsageError("unknown option '--" + name + "'");
     if (args.Has(name)) throw UsageError("option '--" + name + "' given twice");
-    if (spec->takesValue && !value) {
+    if (known->takesValue && !value) {
       if (i + 1 >= argc) throw UsageError("option '--" + name + "' needs a value");
       value = argv[++i];
     }
-    if (!spec->takesValue && value) throw UsageError("option '--" + name + "' takes no value");
+    if (!known->takesValue && value) throw UsageError("option '--" + name + "' takes no value");
     args.options[name] = value.value_or("");
   }
   return args;
