@@ -168,6 +168,12 @@ CK_RV GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE* pRandomData, CK_ULONG 
   return card::GenerateTokenRandom(*s.slot, pRandomData, ulRandomLen);
 }
 
+// The card's generator takes no seed from outside.
+CK_RV SeedRandom(CK_SESSION_HANDLE hSession) {
+  const SessionSlot s = FindSessionSlot(hSession);
+  return s.rv != CKR_OK ? s.rv : CKR_RANDOM_SEED_NOT_SUPPORTED;
+}
+
 }  // namespace
 
 extern "C" {
@@ -223,6 +229,12 @@ CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
 CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pRandomData, CK_ULONG ulRandomLen) {
   EntryFrame frame(EntryPoint::kGenerateRandom, TraceValue(hSession));
   return frame.Locked([&] { return GenerateRandom(hSession, pRandomData, ulRandomLen); });
+}
+
+CK_RV C_SeedRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSeed, CK_ULONG ulSeedLen) {
+  EntryFrame frame(EntryPoint::kSeedRandom, TraceValue(hSession));
+  if (pSeed == nullptr && ulSeedLen != 0) return frame.Return(CKR_ARGUMENTS_BAD);
+  return frame.Locked([&] { return SeedRandom(hSession); });
 }
 
 }  // extern "C"

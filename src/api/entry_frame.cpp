@@ -10,7 +10,7 @@ namespace {
 #define ZORAD_PLAIN(name) {ZORAD_H name "\n", ZORAD_H name ": %08x\n"}
 
 // Indexed by EntryPoint.
-constexpr std::array<EntryTraceFormat, 31> kFormats = {{
+constexpr std::array<EntryTraceFormat, 33> kFormats = {{
     ZORAD_PLAIN("C_Initialize"),
     ZORAD_PLAIN("C_Finalize"),
     ZORAD_PLAIN("C_GetInfo"),
@@ -43,7 +43,11 @@ constexpr std::array<EntryTraceFormat, 31> kFormats = {{
     {ZORAD_H "C_Verify (%08X)\n", ZORAD_H "C_Verify: %08x\n"},
     {ZORAD_H "C_GenerateKeyPair (%08X)\n", ZORAD_H "C_GenerateKeyPair: %08x\n"},
     {ZORAD_H "C_GenerateRandom (%08X)\n", ZORAD_H "C_GenerateRandom: %08x\n"},
+    {ZORAD_H "C_CloseAllSessions (%08X)\n", ZORAD_H "C_CloseAllSessions: %08x\n"},
+    {ZORAD_H "C_SeedRandom (%08X)\n", ZORAD_H "C_SeedRandom: %08x\n"},
 }};
+static_assert(kFormats.size() == static_cast<size_t>(EntryPoint::kSeedRandom) + 1,
+              "one format pair per entry point");
 
 #undef ZORAD_PLAIN
 #undef ZORAD_H

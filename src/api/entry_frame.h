@@ -19,7 +19,7 @@ enum class EntryPoint : uint8_t {
   kInitPIN, kSetPIN, kOpenSession, kCloseSession, kGetSessionInfo, kLogin, kLogout,
   kCreateObject, kDestroyObject, kGetAttributeValue, kSetAttributeValue,
   kFindObjectsInit, kFindObjects, kFindObjectsFinal, kSignInit, kSign, kVerifyInit,
-  kVerify, kGenerateKeyPair, kGenerateRandom,
+  kVerify, kGenerateKeyPair, kGenerateRandom, kCloseAllSessions, kSeedRandom,
 };
 
 struct EntryTraceFormat {

@@ -81,7 +81,6 @@ CK_RV ChooseLockAndCreateMutex(const CK_C_INITIALIZE_ARGS* args) {
   }
   g_set = chosen;
   g_haveSet = true;
-  State().everInitialized = true;
   void* mutex = nullptr;
   const CK_RV rv = g_set.create(&mutex);
   g_mutex = rv == CKR_OK ? mutex : nullptr;
@@ -104,9 +103,10 @@ CK_RV LockMutex() { return RunLockStep("LockMutex", &CallbackSet::lock); }
 CK_RV UnlockMutex() { return RunLockStep("UnlockMutex", &CallbackSet::unlock); }
 
 CK_RV LibraryLock::Acquire() {
-  // Before the first C_Initialize there is neither a lock nor a reader
-  // context: refuse rather than run a body on nothing.
-  if (!State().everInitialized) return CKR_CRYPTOKI_NOT_INITIALIZED;
+  // Before the first C_Initialize and after the last C_Finalize there is no
+  // reader context, and perhaps no mutex: refuse rather than run a body on
+  // nothing.
+  if (!Initialized()) return CKR_CRYPTOKI_NOT_INITIALIZED;
   return LockMutex();
 }
 

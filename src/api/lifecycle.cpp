@@ -38,7 +38,6 @@ CK_RV CountInitialization(ModuleState& state) {
     } else {
       state.finalizing.store(0);
       state.initCounter = 1;
-      state.everInitialized = true;
     }
   }
   UnlockMutex();

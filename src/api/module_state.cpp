@@ -7,4 +7,6 @@ ModuleState& State() {
   return state;
 }
 
+bool Initialized() { return State().initCounter.load() != 0; }
+
 }  // namespace zorad::api

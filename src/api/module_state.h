@@ -17,10 +17,12 @@ struct ModuleState {
   // Threads inside the slot-event wait, counted in and out by the waiters
   // themselves and never reset; C_Finalize reads it without the lock.
   std::atomic<int32_t> waitCounter{0};
-  // True once a C_Initialize has run: before that the locking entry points
-  // answer CKR_CRYPTOKI_NOT_INITIALIZED.
-  bool everInitialized = false;
 };
+
+// True between a successful C_Initialize and the C_Finalize that matches
+// it: outside that time every function but C_GetFunctionList and
+// C_Initialize answers CKR_CRYPTOKI_NOT_INITIALIZED.
+bool Initialized();
 
 ModuleState& State();
 

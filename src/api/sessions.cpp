@@ -23,6 +23,15 @@ CK_RV OpenSessionOnSlot(CK_SLOT_ID slotID, CK_FLAGS flags, CK_SESSION_HANDLE& ha
   return CKR_OK;
 }
 
+// As closing the slot's sessions one by one: their session objects go, the
+// slot's login state stays.
+CK_RV CloseSlotSessions(CK_SLOT_ID slotID) {
+  const slot::Slot* slot = slot::FindSlot(slotID);
+  if (slot == nullptr) return CKR_SLOT_ID_INVALID;
+  session::CloseAllSessions(slot->slotId);
+  return CKR_OK;
+}
+
 }  // namespace
 
 extern "C" {
@@ -43,6 +52,11 @@ CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR, CK_NOTIFY,
 CK_RV C_CloseSession(CK_SESSION_HANDLE hSession) {
   EntryFrame frame(EntryPoint::kCloseSession, TraceValue(hSession));
   return frame.Locked([&] { return session::CloseSession(hSession); });
+}
+
+CK_RV C_CloseAllSessions(CK_SLOT_ID slotID) {
+  EntryFrame frame(EntryPoint::kCloseAllSessions, TraceValue(slotID));
+  return frame.Locked([&] { return CloseSlotSessions(slotID); });
 }
 
 CK_RV C_GetSessionInfo(CK_SESSION_HANDLE hSession, CK_SESSION_INFO_PTR pInfo) {

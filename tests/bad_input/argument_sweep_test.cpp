@@ -157,6 +157,9 @@ TEST_F(ArgumentSweep, SessionsAndPins) {
        CKR_ARGUMENTS_BAD},
       {"C_GenerateRandom length 0", [&] { return f.C_GenerateRandom(rw_, buffer_, 0); },
        CKR_ARGUMENTS_BAD},
+      {"C_SeedRandom NULL", [&] { return f.C_SeedRandom(rw_, nullptr, 8); }, CKR_ARGUMENTS_BAD},
+      {"C_SeedRandom", [&] { return f.C_SeedRandom(rw_, buffer_, 8); },
+       CKR_RANDOM_SEED_NOT_SUPPORTED},
   };
   RunSweep("sessions and PINs", rows);
   CK_TOKEN_INFO info{};

@@ -72,13 +72,13 @@ PlausibleArguments& Args() {
   return args;
 }
 
-// The 35 functions the module does not offer and the two parallel-function
-// stubs: constants whatever the arguments and the state.
-std::vector<BadInput> StubRows() {
-  const CK_RV no = CKR_FUNCTION_NOT_SUPPORTED;
-  const CK_RV parallel = CKR_FUNCTION_NOT_PARALLEL;
+// The 33 functions the module does not offer and the two parallel-function
+// stubs: constants whatever the arguments, while the module is initialised.
+std::vector<BadInput> StubRows(bool initialised) {
+  const CK_RV outside = CKR_CRYPTOKI_NOT_INITIALIZED;
+  const CK_RV no = initialised ? CKR_FUNCTION_NOT_SUPPORTED : outside;
+  const CK_RV parallel = initialised ? CKR_FUNCTION_NOT_PARALLEL : outside;
   return {
-      {"C_CloseAllSessions", [] { return F().C_CloseAllSessions(1); }, no},
       {"C_GetOperationState", [] { return F().C_GetOperationState(1, nullptr, nullptr); }, no},
       {"C_SetOperationState", [] { return F().C_SetOperationState(1, nullptr, 0xFFFFFFFF, 0, 0); },
        no},
@@ -118,7 +118,6 @@ std::vector<BadInput> StubRows() {
       {"C_UnwrapKey",
        [] { return F().C_UnwrapKey(1, nullptr, 1, nullptr, 9, nullptr, 3, nullptr); }, no},
       {"C_DeriveKey", [] { return F().C_DeriveKey(1, nullptr, 1, nullptr, 3, nullptr); }, no},
-      {"C_SeedRandom", [] { return F().C_SeedRandom(1, nullptr, 9); }, no},
       {"C_GetFunctionStatus", [] { return F().C_GetFunctionStatus(0); }, parallel},
       {"C_CancelFunction", [] { return F().C_CancelFunction(0); }, parallel},
   };
@@ -142,6 +141,7 @@ std::vector<BadInput> SlotAndTokenRows(const Handles& h, CK_RV rv) {
          return F().C_OpenSession(h.slot, CKF_SERIAL_SESSION, nullptr, nullptr, &Args().session);
        },
        rv},
+      {"C_CloseAllSessions", [h] { return F().C_CloseAllSessions(h.slot); }, rv},
   };
 }
 
@@ -180,6 +180,7 @@ std::vector<BadInput> SessionRows(const Handles& h, CK_RV rv) {
        },
        rv},
       {"C_GenerateRandom", [s] { return F().C_GenerateRandom(s, Args().data, 16); }, rv},
+      {"C_SeedRandom", [s] { return F().C_SeedRandom(s, Args().data, 16); }, rv},
   };
 }
 
@@ -204,7 +205,7 @@ CK_RV AnswerToUnknownHandles(const std::string& function) {
 }
 
 std::vector<BadInput> WholeListRows(const Handles& handles, const ListExpectations& expect) {
-  std::vector<BadInput> rows = StubRows();
+  std::vector<BadInput> rows = StubRows(expect.finalize != CKR_CRYPTOKI_NOT_INITIALIZED);
   rows.push_back({"C_GetFunctionList", [] { return F().C_GetFunctionList(&Args().list); }, CKR_OK});
   rows.push_back({"C_Finalize", [] { return F().C_Finalize(nullptr); }, expect.finalize});
   for (auto& row : SlotAndTokenRows(handles, expect.locking)) rows.push_back(std::move(row));

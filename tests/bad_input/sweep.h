@@ -46,7 +46,7 @@ struct Handles {
 // point can run (before C_Initialize, after C_Finalize).
 struct ListExpectations {
   CK_RV locking;   // the implemented entry points other than the three below
-  CK_RV finalize;  // C_Finalize(NULL)
+  CK_RV finalize;  // C_Finalize(NULL); CKR_CRYPTOKI_NOT_INITIALIZED: the stubs say so too
 };
 
 // What a row of WholeListRows must answer when its slot and session

@@ -68,6 +68,17 @@ TEST_F(LoginTest, LoginIsSharedBySessionsAndOutlivesThem) {
   EXPECT_FALSE(card_->IsPinVerified(kUserReference)) << "logout powers the card down";
 }
 
+TEST_F(LoginTest, ClosingAllSessionsOfTheSlotKeepsTheLogin) {
+  ASSERT_CKR(CKR_OK, Login(Open(kReadOnly), CKU_USER, kUserPin));
+  const CK_OBJECT_HANDLE object = CreateData("session object", false);
+  EXPECT_CKR(CKR_SLOT_ID_INVALID, C_CloseAllSessions(slotId_ + 100));
+  ASSERT_CKR(CKR_OK, C_CloseAllSessions(slotId_));
+  EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, C_CloseSession(session_));
+  const CK_SESSION_HANDLE later = Open();
+  EXPECT_EQ(CKS_RW_USER_FUNCTIONS, StateOf(later));
+  EXPECT_TRUE(ReadText(later, object).empty());  // gone with its session
+}
+
 TEST_F(LoginTest, LoginStateRules) {
   struct Step {
     CK_USER_TYPE userType;

@@ -105,7 +105,7 @@ TEST_F(LifecycleTest, ApplicationCallbacksStayChosenAfterFinalize) {
   ASSERT_CKR(CKR_OK, F().C_Initialize(&args));
   ASSERT_CKR(CKR_OK, F().C_Finalize(nullptr));
   CK_ULONG count = 0;
-  EXPECT_CKR(CKR_MUTEX_BAD, F().C_GetSlotList(CK_FALSE, nullptr, &count));
+  EXPECT_CKR(CKR_CRYPTOKI_NOT_INITIALIZED, F().C_GetSlotList(CK_FALSE, nullptr, &count));
   // A new initialisation chooses again.
   ASSERT_CKR(CKR_OK, F().C_Initialize(nullptr));
   EXPECT_CKR(CKR_OK, F().C_GetSlotList(CK_FALSE, nullptr, &count));
@@ -115,7 +115,7 @@ TEST_F(LifecycleTest, FailingCreateMutexLeavesLockingCallsRefused) {
   CK_C_INITIALIZE_ARGS failing = Callbacks(CreateFailing);
   EXPECT_CKR(CKR_HOST_MEMORY, F().C_Initialize(&failing));
   CK_INFO info;
-  EXPECT_CKR(CKR_MUTEX_BAD, F().C_GetInfo(&info));
+  EXPECT_CKR(CKR_CRYPTOKI_NOT_INITIALIZED, F().C_GetInfo(&info));
   CK_C_INITIALIZE_ARGS working = Callbacks(CreateNoOp);
   ASSERT_CKR(CKR_OK, F().C_Initialize(&working));
   EXPECT_CKR(CKR_OK, F().C_GetInfo(&info));
