@@ -82,9 +82,9 @@ CK_RV FindObjectsInit(Session* session, const store::AttributeList& searchTempla
 
 CK_RV FindObjects(Session* session, CK_OBJECT_HANDLE* handles, size_t maximum, size_t& found) {
   found = 0;
-  if (session == nullptr) return CKR_OK;
+  if (session == nullptr) return CKR_SESSION_HANDLE_INVALID;
   slot::Slot* slot = slot::FindSlot(session->slotId);
-  if (slot == nullptr) return CKR_OK;
+  if (slot == nullptr) return CKR_GENERAL_ERROR;
   if (!session->search) return CKR_OPERATION_NOT_INITIALIZED;
   if (handles == nullptr) return CKR_ARGUMENTS_BAD;
   ObjectSearch& search = *session->search;

@@ -20,10 +20,10 @@ namespace zorad::session {
 CK_RV FindObjectsInit(Session* session, const store::AttributeList& searchTemplate);
 
 // Continues the search: up to `maximum` handles into `handles`, their
-// number into `found` (0 first). Without a session, or when its slot is
-// gone, CKR_OK with nothing found; CKR_OPERATION_NOT_INITIALIZED without an
-// active search; an error of the token enumeration ends the call with
-// nothing counted.
+// number into `found` (0 first). CKR_SESSION_HANDLE_INVALID without a
+// session, CKR_GENERAL_ERROR when its slot is gone,
+// CKR_OPERATION_NOT_INITIALIZED without an active search; an error of the
+// token enumeration ends the call with nothing counted.
 CK_RV FindObjects(Session* session, CK_OBJECT_HANDLE* handles, size_t maximum, size_t& found);
 
 // Ends the session's search. CKR_GENERAL_ERROR when its slot is gone.

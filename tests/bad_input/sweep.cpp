@@ -194,7 +194,7 @@ CK_RV AnswerToUnknownHandles(const std::string& function) {
       {"C_GetMechanismInfo", CKR_SLOT_ID_INVALID},
       {"C_InitToken", CKR_SLOT_ID_INVALID},
       {"C_OpenSession", CKR_SLOT_ID_INVALID},
-      {"C_FindObjects", CKR_OK},
+      {"C_CloseAllSessions", CKR_SLOT_ID_INVALID},
   };
   const auto it = kSlotOrGlobal.find(function);
   if (it != kSlotOrGlobal.end()) return it->second;

@@ -51,8 +51,8 @@ struct ListExpectations {
 
 // What a row of WholeListRows must answer when its slot and session
 // handles name nothing: CKR_SLOT_ID_INVALID for the slot functions,
-// CKR_SESSION_HANDLE_INVALID for the session functions (C_FindObjects finds
-// nothing and says CKR_OK), kAnyCode for the rest.
+// CKR_SESSION_HANDLE_INVALID for the session functions, kAnyCode for the
+// rest.
 CK_RV AnswerToUnknownHandles(const std::string& function);
 
 // One row for each of the 68 functions except C_Initialize, with arguments

@@ -93,7 +93,7 @@ TEST_F(ObjectSearchTest, TwoSessionsSearchWithTheirOwnTemplates) {
 TEST_F(ObjectSearchTest, UnknownSessionsAndArguments) {
   CK_OBJECT_HANDLE handle = 0;
   CK_ULONG count = 7;
-  EXPECT_CKR(CKR_OK, C_FindObjects(session_ + 1000, &handle, 1, &count));
+  EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, C_FindObjects(session_ + 1000, &handle, 1, &count));
   EXPECT_EQ(0u, count);
   EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, C_FindObjectsInit(session_ + 1000, nullptr, 0));
   EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, C_FindObjectsFinal(session_ + 1000));
