@@ -25,6 +25,14 @@ uint32_t NextFreeHandle() {
   return candidate;
 }
 
+// The state a session reports: its kind, and who is logged in on its slot.
+// No read-only session exists beside the security officer's login.
+CK_STATE SessionState(uint32_t loginState, bool readWrite) {
+  if (loginState == slot::kUser) return readWrite ? CKS_RW_USER_FUNCTIONS : CKS_RO_USER_FUNCTIONS;
+  if (loginState == slot::kSecurityOfficer && readWrite) return CKS_RW_SO_FUNCTIONS;
+  return readWrite ? CKS_RW_PUBLIC_SESSION : CKS_RO_PUBLIC_SESSION;
+}
+
 }  // namespace
 
 SessionMap& Sessions() { return g_sessions; }
@@ -79,10 +87,7 @@ CK_RV GetSessionInfo(CK_SESSION_HANDLE handle, CK_SESSION_INFO* info) {
   if (slot == nullptr || card::GetTokenState(*slot, &deviceState) != CKR_OK) {
     return CKR_GENERAL_ERROR;
   }
-  // The read-write bit gives 2, a logged-in user adds 1: the security
-  // officer's sessions report the public states.
-  info->state = (session->flags & CKF_RW_SESSION) ? CKS_RW_PUBLIC_SESSION : CKS_RO_PUBLIC_SESSION;
-  if (slot->loginState == slot::kUser) info->state += 1;
+  info->state = SessionState(slot->loginState, (session->flags & CKF_RW_SESSION) != 0);
   info->ulDeviceError = deviceState;
   return CKR_OK;
 }

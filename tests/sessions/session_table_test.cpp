@@ -69,8 +69,8 @@ TEST_F(SessionTableTest, SessionInfoReportsSlotFlagsAndState) {
   EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, C_GetSessionInfo(session + 1000, &info));
 }
 
-// Session states for every login: (flags & RW) + 1 when the user is in; the
-// security officer's sessions report the public states.
+// Session states for every login: the user's functions, the security
+// officer's functions (read/write only), or public.
 TEST_F(SessionTableTest, SessionStatesFollowTheSlotsLogin) {
   struct Case {
     CK_USER_TYPE who;  // ~0: nobody
@@ -81,7 +81,7 @@ TEST_F(SessionTableTest, SessionStatesFollowTheSlotsLogin) {
   const Case cases[] = {
       {~0ul, nullptr, CKS_RO_PUBLIC_SESSION, CKS_RW_PUBLIC_SESSION},
       {CKU_USER, kUserPin, CKS_RO_USER_FUNCTIONS, CKS_RW_USER_FUNCTIONS},
-      {CKU_SO, kSoPin, ~0ul, CKS_RW_PUBLIC_SESSION},
+      {CKU_SO, kSoPin, ~0ul, CKS_RW_SO_FUNCTIONS},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.who);

@@ -128,8 +128,7 @@ TEST_F(SessionsTest, SecurityOfficerSetsTheUserPin) {
   EXPECT_CKR(CKR_SESSION_READ_ONLY_EXISTS, Login(rw, CKU_SO, kSoPin));
   ASSERT_CKR(CKR_OK, F().C_CloseSession(ro));
   ASSERT_CKR(CKR_OK, Login(rw, CKU_SO, kSoPin));
-  // The officer's sessions report the public state, as the module always has.
-  EXPECT_EQ(CKS_RW_PUBLIC_SESSION, StateOf(rw));
+  EXPECT_EQ(CKS_RW_SO_FUNCTIONS, StateOf(rw));
   CK_SESSION_HANDLE refused = CK_INVALID_HANDLE;
   EXPECT_CKR(CKR_SESSION_READ_WRITE_SO_EXISTS,
              F().C_OpenSession(slot_, kReadOnly, nullptr, nullptr, &refused));
