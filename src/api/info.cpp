@@ -33,17 +33,16 @@ constexpr Mechanism kMechanisms[] = {
 };
 constexpr CK_ULONG kMechanismCount = std::size(kMechanisms);
 
-// The caller's list beyond the table is cleared.
+// The caller's list beyond the table is cleared; a list too short learns
+// the count it needs, as with the slot list.
 CK_RV ListMechanisms(CK_SLOT_ID slotId, CK_MECHANISM_TYPE* list, CK_ULONG* count) {
   if (slot::FindSlot(slotId) == nullptr) return CKR_SLOT_ID_INVALID;
-  if (list == nullptr) {
-    *count = kMechanismCount;
-    return CKR_OK;
-  }
-  if (*count < kMechanismCount) return CKR_BUFFER_TOO_SMALL;
-  std::fill(list, list + *count, CK_MECHANISM_TYPE{0});
-  for (CK_ULONG i = 0; i < kMechanismCount; ++i) list[i] = kMechanisms[i].type;
+  const CK_ULONG capacity = *count;
   *count = kMechanismCount;
+  if (list == nullptr) return CKR_OK;
+  if (capacity < kMechanismCount) return CKR_BUFFER_TOO_SMALL;
+  std::fill(list, list + capacity, CK_MECHANISM_TYPE{0});
+  for (CK_ULONG i = 0; i < kMechanismCount; ++i) list[i] = kMechanisms[i].type;
   return CKR_OK;
 }
 
