@@ -22,4 +22,13 @@ void CopyBlankPadded(unsigned char (&field)[N], const char* text) {
   CopyBlankPadded(field, N, text);
 }
 
+// The same for text of a known length that may carry a terminator (reader
+// drivers count it in their answers): the copy ends at the first zero byte.
+template <size_t N>
+void CopyBlankPadded(unsigned char (&field)[N], const unsigned char* text, size_t length) {
+  std::memset(field, ' ', N);
+  const unsigned char* end = text + std::min(length, N);
+  std::copy(text, std::find(text, end, 0), field);
+}
+
 }  // namespace zorad::card

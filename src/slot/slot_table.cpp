@@ -100,20 +100,21 @@ CK_RV AddSlot(const std::string& name, uint32_t& slotId) {
   slot->reportedFlags = 0;
   slot->info = CK_SLOT_INFO{};
   card::CopyBlankPadded(slot->info.slotDescription, name.c_str());
-  card::CopyBlankPadded(slot->info.manufacturerID, nullptr);
   slotId = NextSlotId();
   slot->slotId = slotId;
   Slot& added = *slot;
   g_slots.emplace(slotId, std::move(slot));
 
   uint32_t version = 0;
-  size_t vendorLength = sizeof added.info.manufacturerID;
-  const ReaderResult read = reader::GetVersion(added.reader.get(), name.c_str(),
-                                               added.info.manufacturerID, &vendorLength, &version);
+  uint8_t vendor[sizeof added.info.manufacturerID] = {};
+  size_t vendorLength = sizeof vendor;
+  const ReaderResult read =
+      reader::GetVersion(added.reader.get(), name.c_str(), vendor, &vendorLength, &version);
   if (read != reader::RDR_OK) {
     RecoverFromReaderError(read);
     version = 0;
   }
+  card::CopyBlankPadded(added.info.manufacturerID, vendor, vendorLength);
   DescribeSlot(added, version);
   return read == reader::RDR_OK ? CKR_OK : CKR_FUNCTION_FAILED;
 }

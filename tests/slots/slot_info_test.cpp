@@ -19,7 +19,7 @@ TEST_F(SlotInfoTest, SlotInformationFromTheReaderDriver) {
   };
   const std::string vendor = "Zorad Simulated Readers";
   const Case cases[] = {
-      {AttributeAnswer::kServed, vendor + '\0' + std::string(32 - vendor.size() - 1, ' '), 1, 2},
+      {AttributeAnswer::kServed, Padded(vendor, 32), 1, 2},  // without the driver's terminator
       {AttributeAnswer::kNotSupported, std::string(32, ' '), 0, 0},
       {AttributeAnswer::kUnsupportedFeature, std::string(32, ' '), 0, 0},
   };
