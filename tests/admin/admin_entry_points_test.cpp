@@ -53,6 +53,7 @@ TEST_F(AdminTest, InitTokenOnATokenInUse) {
   EXPECT_EQ(Label("Administered"),
             std::string(reinterpret_cast<const char*>(info.label), sizeof info.label));
   EXPECT_NE(0u, info.flags & CKF_TOKEN_INITIALIZED);
+  EXPECT_EQ(0u, info.flags & CKF_USER_PIN_INITIALIZED);
   EXPECT_EQ(64u * 128u, info.ulFreePublicMemory);
 
   // The slot follows the card: a new session sees an empty token with no
@@ -61,6 +62,10 @@ TEST_F(AdminTest, InitTokenOnATokenInUse) {
   EXPECT_TRUE(FindAll(again).empty());
   EXPECT_CKR(CKR_FUNCTION_FAILED, Login(again, CKU_USER, kUserPin));
   EXPECT_FALSE(card_->State().files.at(sim::kUserPinFid).active);
+  ASSERT_CKR(CKR_OK, Login(again, CKU_SO, kSoPin));
+  ASSERT_CKR(CKR_OK, InitPin(again, "2468"));
+  ASSERT_CKR(CKR_OK, C_GetTokenInfo(slotId_, &info));
+  EXPECT_NE(0u, info.flags & CKF_USER_PIN_INITIALIZED);
 }
 
 TEST_F(AdminTest, InitTokenRefusals) {

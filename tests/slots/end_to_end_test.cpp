@@ -30,7 +30,9 @@ TEST_F(EndToEndTest, ListSlotsAndReadTheTokenThroughTheFunctionList) {
   EXPECT_EQ(Padded("Zorad test token", 32), Field(info.label));
   EXPECT_EQ(Padded("Corvantix", 32), Field(info.manufacturerID));
   EXPECT_EQ("0123456789ABCD  ", Field(info.serialNumber));
-  EXPECT_EQ(CK_FLAGS{CKF_RNG | CKF_LOGIN_REQUIRED | CKF_TOKEN_INITIALIZED}, info.flags);
+  EXPECT_EQ(
+      CK_FLAGS{CKF_RNG | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED | CKF_TOKEN_INITIALIZED},
+      info.flags);
   EXPECT_CKR(CKR_OK, p11->C_Finalize(nullptr));
 }
 

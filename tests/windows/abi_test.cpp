@@ -90,7 +90,8 @@ TEST_F(AbiTest, TokenInfoIs160PackedBytes) {
   EXPECT_EQ(Padded("Zorad test token", 32), info.Text(0, 32));
   EXPECT_EQ(Padded("Corvantix", 32), info.Text(32, 32));
   EXPECT_EQ("0123456789ABCD  ", info.Text(80, 16));
-  EXPECT_EQ(CKF_RNG | CKF_LOGIN_REQUIRED | CKF_TOKEN_INITIALIZED, info.U32(96));
+  EXPECT_EQ(CKF_RNG | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED | CKF_TOKEN_INITIALIZED,
+            info.U32(96));
   EXPECT_EQ(8u, info.U32(116));     // ulMaxPinLen
   EXPECT_EQ(4u, info.U32(120));     // ulMinPinLen
   EXPECT_EQ(8192u, info.U32(124));  // ulTotalPublicMemory
