@@ -65,6 +65,12 @@ void CollectSessionObjects(const slot::Slot& slot, ObjectSearch& search, CK_OBJE
   if (it == objects.end()) search.sessionObjectsDone = true;
 }
 
+// A template that asks for CKA_TOKEN false can match session objects only:
+// a token object holds CKA_TOKEN true, or no CKA_TOKEN at all.
+bool OnlySessionObjects(const store::AttributeList& searchTemplate) {
+  return HasAttribute(searchTemplate, CKA_TOKEN) && !AttributeIsTrue(searchTemplate, CKA_TOKEN);
+}
+
 }  // namespace
 
 CK_RV FindObjectsInit(Session* session, const store::AttributeList& searchTemplate) {
@@ -72,10 +78,14 @@ CK_RV FindObjectsInit(Session* session, const store::AttributeList& searchTempla
   slot::Slot* slot = slot::FindSlot(session->slotId);
   if (slot == nullptr) return CKR_GENERAL_ERROR;
   session->search.reset();
-  const CK_RV rv = store::SeekTokenObjectInit(*slot);
-  if (rv != CKR_OK) return rv;
   ObjectSearch search;
   search.searchTemplate = searchTemplate;
+  // A search of session objects alone needs nothing from the card.
+  search.tokenObjectsDone = OnlySessionObjects(searchTemplate);
+  if (!search.tokenObjectsDone) {
+    const CK_RV rv = store::SeekTokenObjectInit(*slot);
+    if (rv != CKR_OK) return rv;
+  }
   session->search = std::move(search);
   return CKR_OK;
 }

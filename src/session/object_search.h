@@ -14,7 +14,8 @@
 namespace zorad::session {
 
 // Starts the session's search with the template (already in the card's
-// form), bringing the token's object lists up to date. CKR_SESSION_HANDLE_INVALID
+// form), bringing the token's object lists up to date unless the template
+// asks for session objects only (CKA_TOKEN false). CKR_SESSION_HANDLE_INVALID
 // without a session, CKR_GENERAL_ERROR when its slot is gone, else the
 // store's result; a failed start leaves no search active.
 CK_RV FindObjectsInit(Session* session, const store::AttributeList& searchTemplate);

@@ -46,6 +46,13 @@ TEST_F(CommandCountTest, StandardOperations) {
        6 + 1},
       // Open, area, 32 random bytes for the id, two headers, one block, table.
       {"create data object", [&] { CreateData("third", true); }, 4 + 1 + 2 + 1 + 1},
+      {"search of session objects",
+       [&] {
+         CreateData("session", false);
+         Template search;
+         EXPECT_EQ(1u, FindAll(session_, search.Bool(CKA_TOKEN, false)).size());
+       },
+       0},
       {"random 1 KiB",
        [&] {
          std::vector<CK_BYTE> bytes(1024);
