@@ -34,6 +34,7 @@ p11 --login --write --mark-private --load-certificate "$dir/cert.pem" --label "p
   --id 0103 "$token"
 p11 --list-tokens >"$dir/tokens-after.txt"
 p11 --list-all "$token" >"$dir/public.txt"
+p11 --list-all-certs "$token" >"$dir/certs.txt"
 p11 --login --list-all "$token" >"$dir/all.txt"
 GNUTLS_PIN=00000000 p11 --login --list-all "$token" >"$dir/wrong-pin.txt" 2>&1 && exit 3
 exit 0
@@ -48,6 +49,7 @@ for line in "Label: Zorad test token" "Manufacturer: Corvantix" "Model: Zorad 2.
 done
 e2e_expect_line "$e2e_dir/tokens-after.txt" "Label: p11tool token"
 # Without login: the public certificate only.
+e2e_expect_line "$e2e_dir/certs.txt" "Label: public cert"
 e2e_expect_line "$e2e_dir/public.txt" "Label: public cert"
 e2e_expect_line "$e2e_dir/public.txt" "Type: X.509 Certificate (GOST R 34.10-2001)"
 ! grep -q "private cert\|card key" "$e2e_dir/public.txt" || e2e_fail "private objects without login"
