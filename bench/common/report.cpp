@@ -14,6 +14,10 @@ double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+double WallSeconds() {
+  return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+}
+
 double ThreadSeconds() {
   timespec now{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);

@@ -13,6 +13,10 @@ using Clock = std::chrono::steady_clock;
 // Seconds since `start`.
 double SecondsSince(Clock::time_point start);
 
+// Wall time in seconds on the steady clock: for calls whose cost includes
+// the time the card and pcscd take.
+double WallSeconds();
+
 // CPU time of the calling thread in seconds. In-process measurements use it:
 // on a shared machine the time a thread waits for a core is not the code's.
 double ThreadSeconds();

@@ -1,8 +1,9 @@
 // zorad-bench-stack: the shipped module on the real PC/SC stack, beside a
-// direct replay of its card conversation. Run it where pcscd serves the
-// virtual card, e.g. inside `scripts/virtual-reader run -- ...`.
+// direct replay of its card conversation, or (--peer) beside SoftHSMv2 in
+// the calls that stay in memory. Run it where pcscd serves the virtual card,
+// e.g. inside `scripts/virtual-reader run -- ...`.
 //
-//   zorad-bench-stack --module PATH [--short] [--repeat N] [--reader NAME]
+//   zorad-bench-stack --module PATH [--short] [--repeat N] [--reader NAME] [--peer]
 //
 // The reader defaults to $ZORAD_VREADER_NAME, else the first one pcscd lists.
 #include <cstdio>
@@ -49,6 +50,9 @@ bool Parse(int argc, char** argv, zorad::bench::StackOptions& options) {
       options.repeats = std::strtoul(argv[++i], nullptr, 10);
     } else if (arg == "--short") {
       options.repeats = 5;
+      options.shortRun = true;
+    } else if (arg == "--peer") {
+      options.peer = true;
     } else {
       return false;
     }
@@ -62,15 +66,18 @@ int main(int argc, char** argv) {
   zorad::bench::StackOptions options;
   if (!Parse(argc, argv, options)) {
     std::fprintf(stderr,
-                 "usage: zorad-bench-stack --module PATH [--short] [--repeat N] [--reader NAME]\n");
+                 "usage: zorad-bench-stack --module PATH [--short] [--repeat N] [--reader NAME] "
+                 "[--peer]\n");
     return 2;
   }
   try {
-    if (options.reader.empty()) {
+    if (!options.peer && options.reader.empty()) {
       const char* name = std::getenv("ZORAD_VREADER_NAME");
       options.reader = name && *name ? name : FirstReader();
     }
-    std::fputs((zorad::bench::StackReport(options) + "\n").c_str(), stdout);
+    const std::string report =
+        options.peer ? zorad::bench::StackPeerReport(options) : zorad::bench::StackReport(options);
+    std::fputs((report + "\n").c_str(), stdout);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zorad-bench-stack: %s\n", e.what());
     return 1;

@@ -1,4 +1,4 @@
-#include "inprocess/softhsm_token.h"
+#include "common/softhsm_token.h"
 
 #include <stdlib.h>
 
