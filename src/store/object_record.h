@@ -30,8 +30,11 @@ CK_RV RereadTokenObjectHeader(slot::Slot& slot, TokenObject& object, bool& chang
 // A GOST public key with a key reference gets CKA_VALUE from the card's key
 // slot; a key object never keeps a CKA_VALUE from its body. Failures
 // (CKR_DEVICE_ERROR for unreadable or inconsistent records) set
-// objectsStale.
-CK_RV ReadTokenObjectAttributes(slot::Slot& slot, TokenObject& object);
+// objectsStale. `damaged`, when given, tells a failure of the record
+// itself: the card answered every read in full and the bytes fail their
+// checks (too few blocks for the size, checksum, attribute records past
+// the end). A read the card refused or never got is no damage.
+CK_RV ReadTokenObjectAttributes(slot::Slot& slot, TokenObject& object, bool* damaged = nullptr);
 
 // Writes the whole record from the object's attributes (CKA_VALUE left out
 // for keys), raising updateCount, one whole-block write per block. Lists

@@ -24,7 +24,10 @@ CK_RV Fail(const char* why, CK_RV rv) {
 }
 
 // Reads the body bytes that follow the header over the object's blocks.
-CK_RV ReadBody(slot::Slot& slot, const TokenObject& object, std::vector<uint8_t>& body) {
+// `damaged` is set when every read was answered and the blocks still do
+// not hold the body.
+CK_RV ReadBody(slot::Slot& slot, const TokenObject& object, std::vector<uint8_t>& body,
+               bool& damaged) {
   const AllocationTable& table = *slot.token->objects.toat;
   const auto blocks = table.BlocksOf(object.offs);
   const AreaLayout& layout = table.Layout();
@@ -40,6 +43,7 @@ CK_RV ReadBody(slot::Slot& slot, const TokenObject& object, std::vector<uint8_t>
     read += n;
   }
   if (read != body.size()) {
+    damaged = true;
     return Fail("CKR_DEVICE_ERROR(if(size != pto->toh.size))\n", CKR_DEVICE_ERROR);
   }
   return CKR_OK;
@@ -66,7 +70,9 @@ CK_RV ReadPublicKeyValue(slot::Slot& slot, TokenObject& object) {
   return CKR_OK;
 }
 
-CK_RV ReadAttributes(slot::Slot& slot, TokenObject& object) {
+// `damaged` tells a record the card handed out in full that fails its own
+// checks from a read the card did not answer.
+CK_RV ReadAttributes(slot::Slot& slot, TokenObject& object, bool& damaged) {
   if (!slot.reader || !slot.token->objects.toat) return CKR_GENERAL_ERROR;
   std::vector<uint8_t> body;
   try {
@@ -75,8 +81,9 @@ CK_RV ReadAttributes(slot::Slot& slot, TokenObject& object) {
     return CKR_HOST_MEMORY;
   }
   object.attributes.clear();
-  CK_RV rv = ReadBody(slot, object, body);
+  CK_RV rv = ReadBody(slot, object, body, damaged);
   if (rv != CKR_OK) return rv;
+  damaged = true;  // every read was answered: what fails now is the record
   if (CRC32(body) != object.toh.crc) {
     return Fail("CKR_DEVICE_ERROR(if(else pto->toh.crc == CRC32(obuf, pto->toh.size))\n",
                 CKR_DEVICE_ERROR);
@@ -84,6 +91,7 @@ CK_RV ReadAttributes(slot::Slot& slot, TokenObject& object) {
   if (DecodeBody(body, object.attributes) != CKR_OK) {
     return Fail("CKR_DEVICE_ERROR(attribute record runs past the body)\n", CKR_DEVICE_ERROR);
   }
+  damaged = false;
   const TemplateSummary summary = SummarizeAttributes(object.attributes);
   // Key material lives in the card's key slots only; a value found in a
   // key's body (written by someone else) is not handed out.
@@ -126,10 +134,13 @@ CK_RV RereadTokenObjectHeader(slot::Slot& slot, TokenObject& object, bool& chang
   return CKR_OK;
 }
 
-CK_RV ReadTokenObjectAttributes(slot::Slot& slot, TokenObject& object) {
+CK_RV ReadTokenObjectAttributes(slot::Slot& slot, TokenObject& object, bool* damaged) {
   ZORAD_TRACE(trace::kOperations, "ReadTokenObjectAttributes\n");
+  if (damaged) *damaged = false;
   if (!slot.token) return CKR_FUNCTION_FAILED;
-  const CK_RV rv = ReadAttributes(slot, object);
+  bool recordDamaged = false;
+  const CK_RV rv = ReadAttributes(slot, object, recordDamaged);
+  if (rv != CKR_OK && damaged) *damaged = recordDamaged;
   if (rv != CKR_OK) slot.token->objects.objectsStale = true;
   ZORAD_TRACE(trace::kOperations, "ReadTokenObjectAttributes: %x\n", static_cast<unsigned>(rv));
   return rv;

@@ -16,6 +16,10 @@ struct Refresh {
 };
 
 // Reads one object's header and adds it; the reason for a failure otherwise.
+// The module never writes id 0, and 0 is the "no object" of every search:
+// such a record is damaged and stays out of the map, so that it can neither
+// end an enumeration nor hide the objects after it. Its blocks stay used and
+// its key reference stays taken.
 CK_RV AddObject(slot::Slot& slot, uint32_t offs, const ObjectVisitor& visitor, Refresh& out) {
   TokenObject object;
   object.offs = offs;
@@ -23,6 +27,11 @@ CK_RV AddObject(slot::Slot& slot, uint32_t offs, const ObjectVisitor& visitor, R
   if (rv != CKR_OK) return rv;
   if (visitor && !visitor(object)) return CKR_FUNCTION_FAILED;
   const uint32_t id = object.toh.id;
+  if (id == 0) {
+    ZORAD_TRACE(trace::kSteps, "RefreshTokenObjects: record with id 0 at %u passed over\n",
+                static_cast<unsigned>(offs));
+    return CKR_OK;
+  }
   if (!out.objects.emplace(id, std::move(object)).second) return CKR_TOKEN_NOT_RECOGNIZED;
   return CKR_OK;
 }

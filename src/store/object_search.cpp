@@ -13,13 +13,14 @@ namespace zorad::store {
 namespace {
 
 struct Position {
+  uint32_t id = 0;  // the object's key in its map: the enumeration's position
   TokenObject* object = nullptr;
   bool isPrivate = false;
 };
 
 // The first object of `map` from `it` on, in the given area.
 Position At(ObjectMap& map, ObjectMap::iterator it, bool isPrivate) {
-  return it == map.end() ? Position{} : Position{&it->second, isPrivate};
+  return it == map.end() ? Position{} : Position{it->first, &it->second, isPrivate};
 }
 
 // The object after `previousId`: private objects first, then public ones.
@@ -38,16 +39,10 @@ std::optional<Position> NextObject(ObjectCache& cache, uint32_t previousId) {
   return std::nullopt;
 }
 
-// A body read that the card answered in full and that still fails (its
-// checksum, or blocks too few for its size): the record itself is damaged,
-// left so by a rewrite in place that was cut short. The card is fine.
-bool RecordDamaged(const slot::Slot& slot, CK_RV rv) {
-  const reader::Reader& r = *slot.reader;
-  return rv == CKR_DEVICE_ERROR && r.lastError == 0 && r.lastStatusWord == 0x9000;
-}
-
 // Reads the chosen object fresh from the card inside one transaction.
-// `damaged` tells a damaged record; the cache still matches the card then.
+// `damaged` tells a record the card handed out in full that fails its
+// checks (a rewrite in place cut short); the cache still matches the card
+// then.
 CK_RV ReadFresh(slot::Slot& slot, const Position& next, bool& damaged) {
   card::TokenTransaction transaction(slot);
   if (transaction.BeginAndSelect(CKR_FUNCTION_FAILED) != CKR_OK) return CKR_FUNCTION_FAILED;
@@ -60,9 +55,8 @@ CK_RV ReadFresh(slot::Slot& slot, const Position& next, bool& damaged) {
     return CKR_FUNCTION_FAILED;
   }
   const bool wasStale = slot.token->objects.objectsStale;
-  rv = ReadTokenObjectAttributes(slot, *next.object);
+  rv = ReadTokenObjectAttributes(slot, *next.object, &damaged);
   if (rv != CKR_OK) {
-    damaged = RecordDamaged(slot, rv);
     if (damaged) slot.token->objects.objectsStale = wasStale;
     return rv;
   }
@@ -125,12 +119,16 @@ CK_RV SeekTokenObject(slot::Slot& slot, uint32_t previousId, const AttributeList
   *id = 0;
   // A damaged record is passed over: reporting it would end every search
   // there and hide all the objects after it. Reading it through a handle
-  // still reports it.
-  for (uint32_t previous = previousId;;) {
-    const auto next = NextObject(slot.token->objects, previous);
+  // still reports it. Each step moves on in the maps' id order, so the walk
+  // ends after at most one step per object, whatever the card holds.
+  ObjectCache& cache = slot.token->objects;
+  const size_t objects = cache.privateObjects.size() + cache.publicObjects.size();
+  uint32_t previous = previousId;
+  for (size_t step = 0; step <= objects; ++step) {
+    const auto next = NextObject(cache, previous);
     if (!next) return Traced("SeekTokenObject", CKR_FUNCTION_FAILED);
     if (!next->object) return CKR_OK;  // the end: no result line
-    previous = next->object->toh.id;
+    previous = next->id;
     bool damaged = false;
     const CK_RV rv = ReadFresh(slot, *next, damaged);
     if (rv == CKR_OK) {
@@ -142,6 +140,7 @@ CK_RV SeekTokenObject(slot::Slot& slot, uint32_t previousId, const AttributeList
     if (!damaged) return Traced("SeekTokenObject", rv);
     ZORAD_TRACE(trace::kOperations, "SeekTokenObject: %08x damaged, passed over\n", previous);
   }
+  return Traced("SeekTokenObject", CKR_FUNCTION_FAILED);
 }
 
 }  // namespace zorad::store

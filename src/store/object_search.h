@@ -37,7 +37,9 @@ CK_RV SeekTokenObjectInit(slot::Slot& slot);
 // a header another process changed, missing outputs, or reader failures.
 // An object whose record the card hands out in full but that fails its
 // checksum (a rewrite in place cut short) is passed over, the cache left as
-// it was; reading it by its id still fails.
+// it was; reading it by its id still fails. A record with id 0 is never in
+// the maps. A call ends after at most one object read per object in the
+// maps.
 CK_RV SeekTokenObject(slot::Slot& slot, uint32_t previousId, const AttributeList** attributes,
                       uint32_t* id);
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "sim/card/card_state.h"
 #include "store/attribute_access.h"
 #include "store/object_delete.h"
 #include "store/object_search.h"
@@ -80,6 +81,19 @@ TEST_F(SearchTest, PositionLostOrObjectChanged) {
   ASSERT_CKR(CKR_OK, store::DeleteTokenObject(slot_, ids[0]));
   EXPECT_CKR(CKR_FUNCTION_FAILED, SeekTokenObject(slot_, ids[0], &attributes, &next));
   EXPECT_CKR(CKR_FUNCTION_FAILED, SeekTokenObject(slot_, 0, nullptr, &next));
+}
+
+// The module never writes id 0: a record carrying it (here with a damaged
+// body too) is passed over and never ends the enumeration.
+TEST_F(SearchTest, RecordWithIdZeroIsPassedOver) {
+  std::vector<uint32_t> ids = Fill(kPublic, 3);
+  std::ranges::sort(ids);
+  store::TokenObjectHeader zero = Object(ids[0])->toh;
+  zero.id = 0;
+  zero.crc ^= 1;
+  zero.Seal();
+  card_->WriteFile(sim::kPublicAreaFid, Object(ids[0])->offs, zero.Encode());
+  EXPECT_EQ((std::vector<uint32_t>{ids[1], ids[2]}), Enumerate());
 }
 
 TEST_F(SearchTest, InitRefreshesOnlyTheSameToken) {
