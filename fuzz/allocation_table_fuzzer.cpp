@@ -8,7 +8,7 @@
 //          file ends before the table does, 0x20 write chunk from the input
 //   raw:     u32 capacity, u16 blockCount, u16 blockSize
 //   derived: byte count (blockCount = 1 + count), byte size (blockSize =
-//            17 + size), byte slack (capacity = blocks + 8 * slack)
+//            18 + size), byte slack (capacity = blocks + 8 * slack)
 //   byte   write chunk
 //   chunk  table bytes (entries only when sealed)
 //   then operations, each an op byte and its arguments:
@@ -54,7 +54,7 @@ Setup Parse(FuzzInput& in) {
     s.area.blockSize = in.U16();
   } else {
     s.area.blockCount = static_cast<uint16_t>(1 + in.Byte());
-    s.area.blockSize = static_cast<uint16_t>(store::kRecordHeaderSize + in.Byte());
+    s.area.blockSize = static_cast<uint16_t>(store::kMinBlockSize + in.Byte());
     s.area.capacity = uint32_t{s.area.blockCount} * s.area.blockSize + 8u * in.Byte();
   }
   const uint8_t chunk = in.Byte();

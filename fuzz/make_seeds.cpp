@@ -16,6 +16,7 @@
 #include "platform/cryptoki.h"
 #include "sim/card/personalisation.h"
 #include "sim/card/simulated_card.h"
+#include "store/area_layout.h"
 #include "store/byte_order.h"
 #include "store/crc32.h"
 #include "store/record_body.h"
@@ -194,7 +195,7 @@ std::vector<Record> SampleRecords() {
 void Records(const std::string& name, uint8_t flags, uint8_t count, uint8_t size,
              const std::vector<Record>& records, const Bytes& body) {
   const uint16_t blockCount = 1 + count;
-  const uint16_t blockSize = static_cast<uint16_t>(17 + size);
+  const uint16_t blockSize = static_cast<uint16_t>(store::kMinBlockSize + size);
   Bytes entries(blockCount, 0);
   Bytes blocks(size_t{blockCount} * blockSize, 0);
   Layout(records, blockSize, entries, blocks);

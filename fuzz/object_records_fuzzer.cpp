@@ -7,7 +7,7 @@
 //          seal the table, 0x04 cut record sizes to their blocks, 0x08
 //          private area (user logged in), 0x10 T=0, 0x20 write every object
 //          read back to the card and read it again
-//   byte   blockCount - 1 (mod 32), byte blockSize - 17 (mod 112)
+//   byte   blockCount - 1 (mod 32), byte blockSize - 18 (mod 111)
 //   lchunk a record body decoded on its own (its first 17 bytes also as a
 //          header)
 //   chunk  table entries
@@ -52,7 +52,7 @@ Setup Parse(FuzzInput& in) {
   Setup s;
   s.flags = in.Byte();
   s.blockCount = static_cast<uint16_t>(1 + in.Byte() % 32);
-  s.blockSize = static_cast<uint16_t>(store::kRecordHeaderSize + in.Byte() % 112);
+  s.blockSize = static_cast<uint16_t>(store::kMinBlockSize + in.Byte() % 111);
   s.body = in.LongChunk();
   const auto entries = in.Chunk();
   s.entries.assign(entries.begin(), entries.end());

@@ -9,6 +9,7 @@
 #include "card/token_pin_state.h"
 #include "card/token_transaction.h"
 #include "reader/reader.h"
+#include "store/area_layout.h"
 #include "store/area_select.h"
 #include "store/toat.h"
 #include "trace/trace.h"
@@ -95,12 +96,24 @@ CK_RV ReadFreeMemory(slot::Slot& slot, bool isPrivate, uint32_t& freeMemory, boo
   return store::FreeSpaceInTOAT(*slot.token, freeMemory);
 }
 
+// Blocks that hold nothing after a record's header leave no room for any
+// object's body: a reader of the record format would send an empty read for
+// the first block of every object. Such a card is refused as a token this
+// module does not understand rather than taking objects no search can show.
+bool BlocksHoldBodies(const AreaDescriptor& area) {
+  return area.blockCount == 0 || area.blockSize >= store::kMinBlockSize;
+}
+
 // A token counts as initialised when an area has blocks, unless the public
 // area has blocks and its table was never formatted. The private area is
 // only readable while the user is logged in.
 CK_RV DecideInitialised(slot::Slot& slot, Token& token) {
   const AreaDescriptor& publicArea = token.info.publicArea;
   const AreaDescriptor& privateArea = token.info.privateArea;
+  if (!BlocksHoldBodies(publicArea) || !BlocksHoldBodies(privateArea)) {
+    ZORAD_TRACE(trace::kDetail, "...area blocks leave no room for a body\n");
+    return CKR_TOKEN_NOT_RECOGNIZED;
+  }
   CK_FLAGS initialised = CKF_TOKEN_INITIALIZED;
   if (publicArea.blockCount > 0) {
     bool formatted = true;

@@ -18,7 +18,8 @@ inline constexpr char kTokenModel[] = "Zorad 2.1";
 // A card without the application or its token files (6A82) reads as a
 // blank token; a token information file with another format or a wrong
 // checksum reads as all zero. CKR_TOKEN_NOT_RECOGNIZED when the card
-// answers an unexpected status word, CKR_FUNCTION_FAILED for reader and
+// answers an unexpected status word or an area's blocks leave no room for
+// an object's body after its header, CKR_FUNCTION_FAILED for reader and
 // transaction failures, and the results of the area selection pass through.
 CK_RV ReadTokenInfo(slot::Slot& slot);
 

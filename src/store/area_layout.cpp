@@ -16,7 +16,7 @@ std::optional<AreaLayout> AreaLayout::Check(uint32_t capacity, uint16_t blockCou
   const uint64_t tableOffset = uint64_t{capacity} + kAreaTableGap;
   if (!Addressable(tableOffset, kTableChecksumSize + uint64_t{blockCount})) return std::nullopt;
   if (blockCount == 0) return AreaLayout(capacity, blockCount, blockSize);
-  if (blockSize < kRecordHeaderSize) return std::nullopt;
+  if (blockSize < kMinBlockSize) return std::nullopt;
   const uint64_t blocksLength = uint64_t{blockCount} * blockSize;
   if (blocksLength > capacity) return std::nullopt;
   // The blocks end before the table, so this holds once the table is

@@ -6,11 +6,13 @@
 // entry byte per block.
 //
 // The descriptor comes from the card, so it is checked before anything is
-// addressed with it: a block must hold at least a record header, the blocks
-// must lie inside the object space (so they never overlap the table), and
-// the table and every block must lie within what the card commands can
-// address (start offset up to 0x7FFF, end up to 0x80FE). An area with no
-// blocks needs no block size; only its table's place is checked.
+// addressed with it: a block must hold a record header and at least one
+// body byte (a record's first block carries the start of its body), the
+// blocks must lie inside the object space (so they never overlap the
+// table), and the table and every block must lie within what the card
+// commands can address (start offset up to 0x7FFF, end up to 0x80FE). An
+// area with no blocks needs no block size; only its table's place is
+// checked.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +24,7 @@ inline constexpr uint32_t kAreaBlocksOffset = 64;   // first block
 inline constexpr uint32_t kAreaTableGap = 128;      // table offset - capacity
 inline constexpr uint32_t kTableChecksumSize = 4;
 inline constexpr uint32_t kRecordHeaderSize = 17;
+inline constexpr uint32_t kMinBlockSize = kRecordHeaderSize + 1;
 inline constexpr uint32_t kMaxCardOffset = 0x7FFF;  // highest start offset
 inline constexpr uint32_t kMaxCardEnd = 0x80FE;     // highest offset + length
 

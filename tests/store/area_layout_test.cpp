@@ -29,15 +29,16 @@ TEST(AreaLayoutTest, DescriptorChecks) {
   const Case cases[] = {
       {"blocks fill the object space", 8192, 64, 128, true},
       {"no blocks, no block size", 0, 0, 0, true},
-      {"smallest block holds a header", 17 * 10, 10, 17, true},
+      {"smallest block holds a header and a body byte", 18 * 10, 10, 18, true},
+      {"block holds a header and no body", 17 * 10, 10, 17, false},
       {"block too small for a header", 16 * 10, 10, 16, false},
       {"blocks overrun the object space", 4096, 65, 64, false},
       {"blocks overrun into the table", 100, 2, 64, false},
       {"table at the highest start offset", 0x7FFF - 128, 0, 0, true},
       {"table starts past 0x7FFF", 0x7FFF - 127, 0, 0, false},
       // Table at 0x7E00 + 4 + 0x2FE entries ends exactly at 0x80FE.
-      {"table ends at the last address", 0x7E00 - 128, 0x2FA, 17, true},
-      {"table ends past the last address", 0x7E00 - 128, 0x2FB, 17, false},
+      {"table ends at the last address", 0x7E00 - 128, 0x2FA, 18, true},
+      {"table ends past the last address", 0x7E00 - 128, 0x2FB, 18, false},
       {"capacity that wraps 32 bits", 0xFFFFFFC0, 1, 64, false},
       {"many blocks of the largest size", 0xFFFF * 0xFFFFu, 0xFFFF, 0xFFFF, false},
   };

@@ -106,6 +106,16 @@ TEST_F(TokenInfoTest, UnformattedPublicAreaIsNotInitialised) {
   EXPECT_EQ(8192u, info.ulTotalPublicMemory);
 }
 
+// Blocks of 17 bytes hold a header and no body: objects there could be
+// written but never read back.
+TEST_F(TokenInfoTest, BlocksWithoutRoomForABodyAreRefused) {
+  sim::CardPersonalisation p;
+  p.privateArea = {170, 0, 10, 17};
+  InsertCard(p);
+  CK_TOKEN_INFO info;
+  EXPECT_CKR(CKR_TOKEN_NOT_RECOGNIZED, Read(info));
+}
+
 TEST_F(TokenInfoTest, PinStateFlags) {
   struct Case {
     const char* what;
