@@ -23,8 +23,8 @@ CK_RV HandleForTokenObject(uint32_t slotId, uint32_t id, const store::AttributeL
 
 // Token objects in the store's order, until `maximum` handles are there or
 // the enumeration ends.
-CK_RV CollectTokenObjects(slot::Slot& slot, ObjectSearch& search, CK_OBJECT_HANDLE* handles,
-                          size_t maximum, size_t& count) {
+CK_RV WalkTokenObjects(slot::Slot& slot, ObjectSearch& search, CK_OBJECT_HANDLE* handles,
+                       size_t maximum, size_t& count) {
   while (count < maximum && !search.tokenObjectsDone) {
     const store::AttributeList* attributes = nullptr;
     uint32_t id = 0;
@@ -42,6 +42,17 @@ CK_RV CollectTokenObjects(slot::Slot& slot, ObjectSearch& search, CK_OBJECT_HAND
     handles[count++] = handle;
   }
   return CKR_OK;
+}
+
+// A call that fails hands out nothing, so the search position goes back to
+// where the call began: a retry meets again the objects this call matched
+// before the failure.
+CK_RV CollectTokenObjects(slot::Slot& slot, ObjectSearch& search, CK_OBJECT_HANDLE* handles,
+                          size_t maximum, size_t& count) {
+  const uint32_t start = search.findLastTokenObjectId;
+  const CK_RV rv = WalkTokenObjects(slot, search, handles, maximum, count);
+  if (rv != CKR_OK) search.findLastTokenObjectId = start;
+  return rv;
 }
 
 // Session objects of the slot in ascending handle order, from the search's

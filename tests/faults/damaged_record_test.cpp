@@ -53,16 +53,20 @@ TEST_F(DamagedRecordTest, SearchPassesOverItAndTheTokenStaysUsable) {
   EXPECT_EQ((std::vector<std::string>{"after", "first", "last", "public"}), Labels());
 }
 
-// A card that fails while a record is read is still reported.
+// A card that fails while a record is read is still reported, and the
+// object matched before the failure in the same call is not lost: a retry
+// returns both.
 TEST_F(DamagedRecordTest, CardFailureIsNoDamage) {
   CreateData("first", true, true);
+  CreateData("second", true, true);
   ASSERT_CKR(CKR_OK, C_FindObjectsInit(session_, nullptr, 0));
-  card_->AnswerMatching({std::nullopt, 0xB0}, 0x6581);
-  CK_OBJECT_HANDLE handle = 0;
+  card_->AnswerAt(12, 0x6581);  // the second object's body (six commands per object)
+  CK_OBJECT_HANDLE handles[2] = {};
   CK_ULONG count = 0;
-  EXPECT_CKR(CKR_DEVICE_ERROR, C_FindObjects(session_, &handle, 1, &count));
+  EXPECT_CKR(CKR_DEVICE_ERROR, C_FindObjects(session_, handles, 2, &count));
   EXPECT_EQ(0u, count);
-  card_->ClearFaults();
+  EXPECT_CKR(CKR_OK, C_FindObjects(session_, handles, 2, &count));
+  EXPECT_EQ(2u, count);
   EXPECT_CKR(CKR_OK, C_FindObjectsFinal(session_));
 }
 
