@@ -46,12 +46,10 @@ CK_RV Failed(CK_RV rv) {
 }
 
 // Key references are card-wide: those used by the objects of the other area
-// count too, when that area can be read (the private one only while the
-// user is logged in).
+// count too (CheckRequest makes sure the private area can be read).
 CK_RV NoteOtherAreaKeyRefs(slot::Slot& slot, Creation& c) {
   if (!NeedsKeyRef(c.plan.path)) return CKR_OK;
   const bool otherIsPrivate = !c.isPrivate;
-  if (otherIsPrivate && slot.loginState != slot::kUser) return CKR_OK;
   if (DescriptorOf(*slot.token, AreaOf(otherIsPrivate)).blockCount == 0) return CKR_OK;
   const CK_RV rv = SelectArea(slot, otherIsPrivate);
   if (rv != CKR_OK) return rv;
@@ -187,7 +185,16 @@ CK_RV CheckRequest(slot::Slot& slot, const uint32_t* firstId, const AttributeLis
   if (slot.token->objects.objectsStale) return CKR_DEVICE_ERROR;
   if (secondId && !second) return CKR_GENERAL_ERROR;
   const bool keyPair = secondId && second;
-  return CheckCreationTemplates(*slot.token, first, second, keyPair, c.plan);
+  const CK_RV rv = CheckCreationTemplates(*slot.token, first, second, keyPair, c.plan);
+  if (rv != CKR_OK) return rv;
+  // A key reference must be free on the whole card; without the user's
+  // login the private area's objects, and the references they hold, are
+  // out of sight, and a reference taken blind could overwrite a private key.
+  const bool privateAreaUsed = DescriptorOf(*slot.token, Area::kPrivate).blockCount != 0;
+  if (NeedsKeyRef(c.plan.path) && privateAreaUsed && slot.loginState != slot::kUser) {
+    return CKR_USER_NOT_LOGGED_IN;
+  }
+  return CKR_OK;
 }
 
 }  // namespace

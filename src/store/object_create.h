@@ -27,7 +27,10 @@ namespace zorad::store {
 // The templates are checked before the card is touched (per-class rules,
 // key type, values, parameter set), see object_create.cpp. Integer values
 // are in the card's 4-byte little-endian form. objectsStale set:
-// CKR_DEVICE_ERROR. Exhausted space, numbers or key references:
+// CKR_DEVICE_ERROR. A key (imported or generated) while the user is not
+// logged in and the private area has blocks: CKR_USER_NOT_LOGGED_IN before
+// anything is sent, since key references are card-wide and the private
+// area's are unknown then. Exhausted space, numbers or key references:
 // CKR_DEVICE_MEMORY. On success the objects are in the area's object map
 // with the templates as their attributes.
 CK_RV CreateTokenObject(slot::Slot& slot, uint32_t* firstId, const AttributeList& first,

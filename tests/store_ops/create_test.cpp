@@ -163,8 +163,17 @@ TEST_F(CreateTest, ImportedKeyValuesAreReversedForTheCard) {
 
 TEST_F(CreateTest, KeyReferencesAndSpace) {
   // Reference 1 is held in the private area; a private key imported into
-  // the public area must not take it.
+  // the public area must not take it, and without the user's login (the
+  // private area's references unknown) no key is created at all.
   GenerateKeyPair("a");
+  const AttributeList publicKey0 =
+      With(With(PublicKeyTemplate("x"), CKA_PRIVATE, {0}), CKA_VALUE, Bytes(64, 1));
+  ASSERT_CKR(CKR_OK, Attach(slot_, false));
+  ClearLog();
+  uint32_t id = 0;
+  EXPECT_CKR(CKR_USER_NOT_LOGGED_IN, CreateTokenObject(slot_, &id, publicKey0));
+  EXPECT_TRUE(Commands().empty());
+  ASSERT_CKR(CKR_OK, Attach(slot_, true));
   const auto pair = sim::GenerateGostKeyPair(sim::GostCurveForParamSet(2));
   const AttributeList inPublicArea = With(PrivateKeyTemplate("b"), CKA_PRIVATE, {0});
   EXPECT_EQ(2u,
