@@ -72,21 +72,47 @@ TokenObject* PartnerOf(ObjectMap& objects, const TokenObject& key) {
   return nullptr;
 }
 
-// Unlinks the partner and replaces the key in the card slot by a fresh one.
-CK_RV RetireKey(slot::Slot& slot, bool isPrivate, TokenObject& key,
-                std::optional<uint32_t>& partnerId) {
+// The key's partner as the card holds it now. Its header is read again
+// first: another process may have relabelled or moved it since the map was
+// read, and a header written from the stale copy would undo that change and
+// leave the record failing its checksum for good. When it changed (or its
+// old place no longer holds a header), the area's map is read again and the
+// key and its partner are found anew.
+CK_RV FreshPartner(slot::Slot& slot, bool isPrivate, uint32_t keyId, TokenObject*& key,
+                   TokenObject*& partner) {
   ObjectMap& objects = slot.token->objects.ObjectsOf(AreaOf(isPrivate));
-  if (TokenObject* partner = PartnerOf(objects, key)) {
+  partner = PartnerOf(objects, *key);
+  if (!partner) return CKR_OK;
+  bool changed = false;
+  CK_RV rv = RereadTokenObjectHeader(slot, *partner, changed);
+  if (rv == CKR_OK && !changed) return CKR_OK;
+  if (rv != CKR_OK && rv != CKR_TOKEN_NOT_RECOGNIZED) return rv;  // the read itself failed
+  rv = RefreshTokenObjects(slot);
+  if (rv != CKR_OK) return rv;
+  const auto it = objects.find(keyId);
+  if (it == objects.end()) return CKR_OBJECT_HANDLE_INVALID;
+  key = &it->second;
+  partner = PartnerOf(objects, *key);
+  return CKR_OK;
+}
+
+// Unlinks the partner and replaces the key in the card slot by a fresh one.
+CK_RV RetireKey(slot::Slot& slot, bool isPrivate, uint32_t keyId, TokenObject*& key,
+                std::optional<uint32_t>& partnerId) {
+  TokenObject* partner = nullptr;
+  CK_RV rv = FreshPartner(slot, isPrivate, keyId, key, partner);
+  if (rv != CKR_OK) return rv;
+  if (partner) {
     const uint8_t keyRef = partner->toh.keyRef;
     partner->toh.keyRef = 0;
-    const CK_RV rv = UpdateTokenObjectHeader(slot, *partner);
+    rv = UpdateTokenObjectHeader(slot, *partner);
     if (rv != CKR_OK) {
       partner->toh.keyRef = keyRef;
       return rv;
     }
     partnerId = partner->toh.id;
   }
-  CK_RV rv = GenerateKeyPairInSlot(slot, key.toh.keyRef);
+  rv = GenerateKeyPairInSlot(slot, key->toh.keyRef);
   if (rv == CKR_OK) rv = SelectAreaFile(slot, isPrivate);
   return rv;
 }
@@ -110,7 +136,7 @@ CK_RV RemoveFromCard(slot::Slot& slot, uint32_t id, bool isPrivate, TokenObject*
   rv = ClassOf(slot, *object, objectClass);
   // A private key without a key reference has no slot to regenerate.
   if (rv == CKR_OK && objectClass == CKO_PRIVATE_KEY && object->toh.keyRef != 0) {
-    rv = RetireKey(slot, isPrivate, *object, partnerId);
+    rv = RetireKey(slot, isPrivate, id, object, partnerId);
   }
   if (rv == CKR_OK) rv = DeleteObjectFromTOAT(token, ni);
   if (rv == CKR_OK) rv = UpdateTOAT(slot);

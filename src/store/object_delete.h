@@ -12,9 +12,10 @@ namespace zorad::store {
 // regenerated, so its key is gone, and a public key paired with it (same
 // key reference, same area) is unlinked (its keyRef set to 0); that
 // partner's id goes to `*partnerId` when asked for, else it is left alone.
-// Card order: partner header, key slot, the table without the object, then
-// its blocks erased, so that a deletion cut short never leaves a listed
-// block erased.
+// Card order: partner header (read again first, and the area's map with it
+// when another process changed the partner), key slot, the table without
+// the object, then its blocks erased, so that a deletion cut short never
+// leaves a listed block erased.
 //
 // CKR_OBJECT_HANDLE_INVALID for an id not in the maps (FindTokenObject);
 // CKR_DEVICE_ERROR while objectsStale is set (card untouched);

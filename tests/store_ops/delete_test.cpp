@@ -53,6 +53,18 @@ TEST_F(DeleteTest, PrivateKeyNeverReadUnlinksItsPartnerAndRegeneratesItsSlot) {
   EXPECT_EQ(1u, Object(GenerateKeyPair("again").first)->toh.keyRef);  // free again
 }
 
+// The partner relabelled (and moved) by another process since this one
+// read the area: unlinking it must not write its header from the old copy.
+TEST_F(DeleteTest, PartnerAnotherProcessChangedIsReadAgainFirst) {
+  const auto [priv, pub] = GenerateKeyPair("k");
+  ASSERT_CKR(CKR_OK,
+             store::SetTokenAttributeValues(AnotherProcess(), pub, {{CKA_LABEL, Bytes(100, 'r')}}));
+  ASSERT_CKR(CKR_OK, DeleteTokenObject(slot_, priv));
+  ASSERT_CKR(CKR_OK, Reinsert());
+  EXPECT_EQ(std::string(100, 'r'), Label(pub));
+  EXPECT_EQ(0u, Object(pub)->toh.keyRef);
+}
+
 TEST_F(DeleteTest, ObjectAnotherProcessRewroteIsReadAgainFirst) {
   const uint32_t id = Fill(kPrivate, 1, "x")[0];
   ASSERT_CKR(CKR_OK,
