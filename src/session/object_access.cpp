@@ -81,6 +81,16 @@ void ForgetKeyValue(store::AttributeList& attributes) {
   attributes.erase(it);
 }
 
+// What an object is, where it lives and who may read it are fixed when it
+// is created: a changed CKA_PRIVATE would leave a token object readable by
+// anyone in the public area, a changed class a "key" with no key behind it.
+constexpr CK_ATTRIBUTE_TYPE kFixedAtCreation[] = {CKA_CLASS, CKA_TOKEN, CKA_PRIVATE};
+
+bool ChangesFixedAttribute(const store::AttributeList& values) {
+  return std::any_of(std::begin(kFixedAtCreation), std::end(kFixedAtCreation),
+                     [&](CK_ATTRIBUTE_TYPE type) { return HasAttribute(values, type); });
+}
+
 CK_RV StoreOnCard(slot::Slot& slot, uint32_t handle) {
   ObjectEntry* entry = FindObjectEntry(handle);
   if (entry == nullptr) return CKR_GENERAL_ERROR;
@@ -153,6 +163,7 @@ CK_RV WriteObjectAttributes(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE ob
   ObjectContext context;
   const CK_RV rv = FindObjectToChange(sessionHandle, objectHandle, context);
   if (rv != CKR_OK) return rv;
+  if (ChangesFixedAttribute(values)) return CKR_ATTRIBUTE_READ_ONLY;
   if (context.entry->isTokenObject()) {
     // The store reads the object fresh and refuses a key's CKA_VALUE itself.
     return store::SetTokenAttributeValues(*context.slot, context.entry->tokenObjectId, values);

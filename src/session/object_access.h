@@ -29,8 +29,9 @@ CK_RV ReadObjectAttributes(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE obj
                            store::AttributeList& attributes);
 
 // Replaces or adds values: in memory for a session object, on the card for
-// a token object. CKA_VALUE of a key object is read-only
-// (CKR_ATTRIBUTE_READ_ONLY, nothing changes).
+// a token object. CKA_CLASS, CKA_TOKEN and CKA_PRIVATE of any object, and
+// CKA_VALUE of a key object, are read-only (CKR_ATTRIBUTE_READ_ONLY,
+// nothing changes).
 CK_RV WriteObjectAttributes(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle,
                             const store::AttributeList& values);
 

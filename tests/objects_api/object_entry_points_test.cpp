@@ -144,6 +144,21 @@ TEST_F(UserObjectsTest, PrivateObjectsNeedTheUser) {
              C_CreateObject(session_, object.data(), object.size(), &handle));
 }
 
+// What an object is, where it lives and who may read it are fixed when it
+// is created.
+TEST_F(UserObjectsTest, ClassTokenAndPrivateAreReadOnly) {
+  const CK_OBJECT_HANDLE handle = CreateData("fixed", true);
+  card_->ClearLog();
+  for (const CK_ATTRIBUTE_TYPE type : {CKA_CLASS, CKA_TOKEN, CKA_PRIVATE}) {
+    Template change;
+    change.Bool(type, true).Text(CKA_LABEL, "changed");
+    EXPECT_CKR(CKR_ATTRIBUTE_READ_ONLY,
+               C_SetAttributeValue(session_, handle, change.data(), change.size()));
+  }
+  EXPECT_EQ(0u, card_->CountCommands({std::nullopt, 0xD6})) << "nothing written";
+  EXPECT_EQ("fixed", ReadText(session_, handle));
+}
+
 // A key's CKA_VALUE cannot be changed, neither on the card nor in memory.
 TEST_F(UserObjectsTest, KeyValueIsReadOnly) {
   Bytes scalar(32);

@@ -1,7 +1,8 @@
 // Private objects without the user's login: no search finds them, a handle
 // kept from before the logout reads, changes, destroys and signs nothing,
-// also the handle of a private-area object whose CKA_PRIVATE was cleared,
-// and the card itself refuses its private area once the module logged out.
+// also the handle of a private object whose CKA_PRIVATE an application
+// tried to clear (refused: it is fixed at creation), and the card itself
+// refuses its private area once the module logged out.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -47,7 +48,8 @@ TEST_F(PrivateVisibilityTest, NothingPrivateWithoutTheUser) {
   const CK_OBJECT_HANDLE cleared = CreateData("flag cleared", true, true);
   Template notPrivate;
   notPrivate.Bool(CKA_PRIVATE, false);
-  ASSERT_CKR(CKR_OK, C_SetAttributeValue(session_, cleared, notPrivate.data(), notPrivate.size()));
+  ASSERT_CKR(CKR_ATTRIBUTE_READ_ONLY,
+             C_SetAttributeValue(session_, cleared, notPrivate.data(), notPrivate.size()));
   Template pub, priv;
   pub.Bool(CKA_TOKEN, true).Bool(CKA_PRIVATE, true).Bool(CKA_VERIFY, true);
   pub.Bytes(CKA_GOSTR3410_PARAMS, kCryptoProA).Text(CKA_LABEL, "key-pub");
@@ -60,8 +62,7 @@ TEST_F(PrivateVisibilityTest, NothingPrivateWithoutTheUser) {
   ASSERT_EQ(5u, all.size());
   EXPECT_EQ(0x9000, PrivateAreaReadStatus());
 
-  // A logout and a new login: the handle of the cleared object now comes
-  // from a search that read CKA_PRIVATE false from the card.
+  // A logout and a new login: that object's handle now comes from a search.
   ASSERT_CKR(CKR_OK, C_Logout(session_));
   ASSERT_CKR(CKR_OK, Login(session_, CKU_USER, kUserPin));
   Template byLabel;
