@@ -1,9 +1,7 @@
 #include "card/token_init.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "card/apdu.h"
+#include "card/pin_block.h"
 #include "card/secure_buffer.h"
 #include "card/token.h"
 #include "card/token_info.h"
@@ -21,8 +19,6 @@ namespace {
 
 using reader::RDR_OK;
 using reader::ReaderResult;
-
-constexpr size_t kPinBlockLength = 8;
 
 // The result of one step, and whether the slot keeps its new Token record
 // when the step failed (only when the card refused the SO PIN).
@@ -57,15 +53,12 @@ bool AreasAddressable(const Token& token) {
   return true;
 }
 
-// VERIFY of the SO PIN: padded with '1' to 8 bytes, a longer PIN whole.
-// The form is overwritten as soon as the card has seen it.
+// VERIFY of the SO PIN in its PIN block: padded with '1' to 8 bytes, a
+// longer PIN whole, as login and PIN changes send it.
 Outcome ProveSoPin(reader::Reader* r, const uint8_t* pin, size_t pinLength) {
-  SecureBuffer form(std::max(pinLength, kPinBlockLength), 0);
-  std::fill_n(form.begin(), kPinBlockLength, kSoPinFiller);
-  if (pinLength != 0) std::memcpy(form.data(), pin, pinLength);
-  const ReaderResult result = APDU_Verify(r, kSoPinReference, form.data(), form.size());
-  volatile uint8_t* bytes = form.data();
-  for (size_t i = 0; i < form.size(); ++i) bytes[i] = kSoPinWipe;
+  PinBlock block;
+  if (!block.Assign(pin, pinLength)) return {CKR_PIN_LEN_RANGE};
+  const ReaderResult result = APDU_Verify(r, kSoPinReference, block.data(), block.size());
   if (result == RDR_OK) return {};
   // A wrong or blocked PIN leaves the token as it was.
   const CK_RV rv = VerifyRefusal(*r, result);
@@ -111,9 +104,7 @@ Outcome InitializeOnCard(slot::Slot& slot, const uint8_t* pin, size_t pinLength,
   CK_RV rv = ReadTokenInfo(slot);
   if (rv != CKR_OK) return {rv};
   const Token& token = *slot.token;
-  if (pinLength < token.info.minPinLen || pinLength > token.info.maxPinLen) {
-    return {CKR_PIN_INCORRECT};
-  }
+  if (!WithinPinLimits(token.info, pinLength)) return {CKR_PIN_LEN_RANGE};
   if (!AreasAddressable(token)) return {CKR_DEVICE_ERROR};
   reader::Reader* r = slot.reader.get();
   SecureBuffer userPin(kRandomUserPinLength, 0);

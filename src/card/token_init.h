@@ -14,8 +14,6 @@
 
 namespace zorad::card {
 
-inline constexpr uint8_t kSoPinFiller = 0x31;  // pads a short SO PIN to 8 bytes
-inline constexpr uint8_t kSoPinWipe = 0xA5;    // overwrites the SO PIN form after use
 inline constexpr size_t kRandomUserPinLength = 8;
 
 // Initialises the token in the slot's reader with the SO PIN (`pinLength`
@@ -26,9 +24,9 @@ inline constexpr size_t kRandomUserPinLength = 8;
 // and no open reader (the reader's previousState is cleared so that the
 // next slot synchronisation reads the card afresh). Results:
 // - CKR_ARGUMENTS_BAD for a missing label or PIN, before anything happens;
-// - CKR_PIN_INCORRECT for a PIN length outside the token's limits (nothing
-//   sent) or a wrong SO PIN, CKR_PIN_LOCKED for a blocked one; after a
-//   refusal by the card the new Token record stays in the slot;
+// - CKR_PIN_LEN_RANGE for a PIN length outside the token's limits (nothing
+//   sent); CKR_PIN_INCORRECT for a wrong SO PIN, CKR_PIN_LOCKED for a
+//   blocked one, after which the new Token record stays in the slot;
 // - CKR_DEVICE_ERROR, with the card unchanged, when an area's erase range
 //   or allocation table lies outside what the card commands can address;
 // - CKR_DEVICE_ERROR when erasing an area or writing the label fails, the

@@ -48,8 +48,11 @@ CK_RV LoginToken(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, si
   ZORAD_TRACE(trace::kOperations, "LoginToken\n");
   if (!slot.reader || !slot.token) return CKR_GENERAL_ERROR;
   const uint8_t reference = PinReference(userType);
+  if (reference == 0 || (pin == nullptr && pinLength != 0)) return CKR_ARGUMENTS_BAD;
+  // No PIN the card holds is this long: it cannot be the PIN.
+  if (pinLength > LongestPin(slot.token->info)) return CKR_PIN_INCORRECT;
   PinBlock block;
-  if (reference == 0 || !block.Assign(pin, pinLength)) return CKR_ARGUMENTS_BAD;
+  if (!block.Assign(pin, pinLength)) return CKR_ARGUMENTS_BAD;
 
   TokenTransaction transaction(slot);
   CK_RV rv = transaction.BeginAndSelect(CKR_FUNCTION_FAILED);

@@ -11,14 +11,15 @@
 
 namespace zorad::card {
 
-// VERIFY of the security officer's (CKU_SO) or the user's (CKU_USER) PIN,
-// padded to its PIN block, in one token transaction; with `newPin` the PIN
-// of the same reference is then changed to it in the same transaction.
-// The slot's loginState is left to the caller.
+// VERIFY of the security officer's (CKU_SO) or the user's (CKU_USER) PIN
+// in its PIN block, in one token transaction; with `newPin` the PIN of the
+// same reference is then changed to it in the same transaction. The slot's
+// loginState is left to the caller.
 //   CKR_GENERAL_ERROR   no reader or token
-//   CKR_ARGUMENTS_BAD   PIN over 8 bytes, a null PIN with a length, another
-//                       user type (nothing sent)
-//   CKR_PIN_INCORRECT   the card answers 63Cx
+//   CKR_ARGUMENTS_BAD   a null PIN with a length, another user type
+//                       (nothing sent)
+//   CKR_PIN_INCORRECT   a PIN longer than the card can hold (nothing sent),
+//                       or the card answers 63Cx
 //   CKR_PIN_LOCKED      the card answers 6983
 //   CKR_FUNCTION_FAILED any other card or reader failure
 CK_RV LoginToken(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, size_t pinLength,

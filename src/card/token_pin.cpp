@@ -18,11 +18,12 @@ CK_RV InitPinFinished(CK_RV rv) {
 
 CK_RV InitTokenPIN(slot::Slot& slot, const uint8_t* pin, size_t pinLength) {
   ZORAD_TRACE(trace::kOperations, "InitTokenPIN\n");
-  PinBlock block;
-  if (pin == nullptr || pinLength == 0 || !block.Assign(pin, pinLength)) {
-    return InitPinFinished(CKR_ARGUMENTS_BAD);
-  }
+  if (pin == nullptr || pinLength == 0) return InitPinFinished(CKR_ARGUMENTS_BAD);
   if (!slot.reader || !slot.token) return InitPinFinished(CKR_GENERAL_ERROR);
+  PinBlock block;
+  if (!WithinPinLimits(slot.token->info, pinLength) || !block.Assign(pin, pinLength)) {
+    return InitPinFinished(CKR_PIN_LEN_RANGE);
+  }
   TokenTransaction transaction(slot);
   CK_RV rv = transaction.BeginAndSelect(CKR_FUNCTION_FAILED);
   if (rv != CKR_OK) return InitPinFinished(rv);
@@ -39,10 +40,11 @@ CK_RV InitTokenPIN(slot::Slot& slot, const uint8_t* pin, size_t pinLength) {
 CK_RV SetTokenPIN(slot::Slot& slot, const uint8_t* oldPin, size_t oldLength, const uint8_t* newPin,
                   size_t newLength, CK_USER_TYPE userType) {
   ZORAD_TRACE(trace::kOperations, "SetTokenPIN\n");
+  if (oldPin == nullptr || newPin == nullptr) return CKR_ARGUMENTS_BAD;
+  if (!slot.token) return CKR_GENERAL_ERROR;
   PinBlock newBlock;
-  if (oldPin == nullptr || oldLength > kPinBlockSize || newPin == nullptr ||
-      !newBlock.Assign(newPin, newLength)) {
-    return CKR_ARGUMENTS_BAD;
+  if (!WithinPinLimits(slot.token->info, newLength) || !newBlock.Assign(newPin, newLength)) {
+    return CKR_PIN_LEN_RANGE;
   }
   return LoginToken(slot, userType, oldPin, oldLength, &newBlock);
 }

@@ -83,7 +83,7 @@ TEST_F(AdminTest, InitTokenRefusals) {
 
   const Bytes userPin = card_->State().pins.at(kUserPinReference).value;
   EXPECT_CKR(CKR_PIN_INCORRECT, InitToken("00000000"));
-  EXPECT_CKR(CKR_PIN_INCORRECT, InitToken("123"));  // shorter than the token allows
+  EXPECT_CKR(CKR_PIN_LEN_RANGE, InitToken("123"));  // shorter than the token allows
   card_->SetPinTriesLeft(0x67, 0);
   EXPECT_CKR(CKR_PIN_LOCKED, InitToken(kSoPin));
   EXPECT_EQ(userPin, card_->State().pins.at(kUserPinReference).value);
@@ -103,7 +103,7 @@ TEST_F(AdminTest, InitPinNeedsTheSecurityOfficerInAReadWriteSession) {
 
   ASSERT_CKR(CKR_OK, Login(rw, CKU_SO, kSoPin));
   EXPECT_CKR(CKR_ARGUMENTS_BAD, InitPin(rw, ""));
-  EXPECT_CKR(CKR_ARGUMENTS_BAD, InitPin(rw, "123456789"));
+  EXPECT_CKR(CKR_PIN_LEN_RANGE, InitPin(rw, "123456789"));
   EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, InitPin(0x7777, "24682468"));
   ASSERT_CKR(CKR_OK, InitPin(rw, "2468"));
   ASSERT_CKR(CKR_OK, C_Logout(rw));
@@ -127,7 +127,7 @@ TEST_F(AdminTest, SetPinRefusals) {
   // A null old PIN of length 0 passes the entry check; the card operation
   // refuses it.
   EXPECT_CKR(CKR_ARGUMENTS_BAD, SetPin(rw, "", "13571357"));
-  EXPECT_CKR(CKR_ARGUMENTS_BAD, SetPin(rw, kUserPin, "123456789"));
+  EXPECT_CKR(CKR_PIN_LEN_RANGE, SetPin(rw, kUserPin, "123456789"));
   Bytes pin(kUserPin, kUserPin + 8);
   EXPECT_CKR(CKR_ARGUMENTS_BAD, C_SetPIN(rw, nullptr, 8, pin.data(), pin.size()));
   EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, SetPin(0x7777, kUserPin, "13571357"));

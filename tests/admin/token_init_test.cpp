@@ -140,9 +140,9 @@ TEST_F(TokenInitTest, PinRefusals) {
     bool tokenKept;
   };
   const Case cases[] = {
-      {"shorter than the minimum", "876", 10, CKR_PIN_INCORRECT, false, false},
-      {"longer than the maximum", "876543210", 10, CKR_PIN_INCORRECT, false, false},
-      {"empty", "", 10, CKR_PIN_INCORRECT, false, false},
+      {"shorter than the minimum", "876", 10, CKR_PIN_LEN_RANGE, false, false},
+      {"longer than the maximum", "876543210", 10, CKR_PIN_LEN_RANGE, false, false},
+      {"empty", "", 10, CKR_PIN_LEN_RANGE, false, false},
       {"wrong", "11112222", 10, CKR_PIN_INCORRECT, true, true},
       {"blocked", "87654321", 0, CKR_PIN_LOCKED, true, true},
   };
@@ -232,7 +232,7 @@ TEST_F(TokenInitTest, MissingArguments) {
   EXPECT_CKR(CKR_ARGUMENTS_BAD, card::InitializeToken(EmptySlot(), nullptr, 8, label.data()));
   EXPECT_TRUE(Commands().empty());
   // No PIN at all is a PIN of length 0, refused by the token's limits.
-  EXPECT_CKR(CKR_PIN_INCORRECT, card::InitializeToken(EmptySlot(), nullptr, 0, label.data()));
+  EXPECT_CKR(CKR_PIN_LEN_RANGE, card::InitializeToken(EmptySlot(), nullptr, 0, label.data()));
 }
 
 // Every card write was done when the transaction failed to end: the

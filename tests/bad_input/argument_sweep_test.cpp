@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <functional>
+#include <tuple>
 
 #include "bad_input/sweep_world.h"
 
@@ -124,23 +125,24 @@ TEST_F(ArgumentSweep, SessionsAndPins) {
        CKR_ARGUMENTS_BAD},
       {"C_Login PIN NULL", [&] { return f.C_Login(publicRw_, CKU_USER, nullptr, 8); },
        CKR_ARGUMENTS_BAD},
+      // Longer than any PIN the card holds: it cannot be the PIN.
       {"C_Login 9-byte PIN", [&] { return f.C_Login(publicRw_, CKU_USER, pin_, 9); },
-       CKR_ARGUMENTS_BAD},
+       CKR_PIN_INCORRECT},
       {"C_Login huge PIN length", [&] { return f.C_Login(publicRw_, CKU_USER, pin_, kHuge); },
-       CKR_ARGUMENTS_BAD},
+       CKR_PIN_INCORRECT},
       {"C_InitToken PIN NULL", [&] { return f.C_InitToken(slotD_, nullptr, 8, label_); },
        CKR_ARGUMENTS_BAD},
       {"C_InitToken label NULL", [&] { return f.C_InitToken(slotD_, pin_, 8, nullptr); },
        CKR_ARGUMENTS_BAD},
       // Refused on the token's PIN limits before the card sees anything.
       {"C_InitToken empty PIN", [&] { return f.C_InitToken(slotD_, nullptr, 0, label_); },
-       CKR_PIN_INCORRECT},
+       CKR_PIN_LEN_RANGE},
       {"C_InitToken huge PIN length", [&] { return f.C_InitToken(slotD_, pin_, kHuge, label_); },
-       CKR_PIN_INCORRECT},
+       CKR_PIN_LEN_RANGE},
       {"C_InitPIN NULL", [&] { return f.C_InitPIN(so_, nullptr, 8); }, CKR_ARGUMENTS_BAD},
       {"C_InitPIN length 0", [&] { return f.C_InitPIN(so_, pin_, 0); }, CKR_ARGUMENTS_BAD},
-      {"C_InitPIN 9 bytes", [&] { return f.C_InitPIN(so_, pin_, 9); }, CKR_ARGUMENTS_BAD},
-      {"C_InitPIN huge length", [&] { return f.C_InitPIN(so_, pin_, kHuge); }, CKR_ARGUMENTS_BAD},
+      {"C_InitPIN 9 bytes", [&] { return f.C_InitPIN(so_, pin_, 9); }, CKR_PIN_LEN_RANGE},
+      {"C_InitPIN huge length", [&] { return f.C_InitPIN(so_, pin_, kHuge); }, CKR_PIN_LEN_RANGE},
       {"C_SetPIN old NULL", [&] { return f.C_SetPIN(rw_, nullptr, 8, pin_, 8); },
        CKR_ARGUMENTS_BAD},
       {"C_SetPIN new NULL", [&] { return f.C_SetPIN(rw_, pin_, 8, nullptr, 8); },
@@ -148,11 +150,11 @@ TEST_F(ArgumentSweep, SessionsAndPins) {
       {"C_SetPIN old NULL, length 0", [&] { return f.C_SetPIN(rw_, nullptr, 0, pin_, 8); },
        CKR_ARGUMENTS_BAD},
       {"C_SetPIN old huge", [&] { return f.C_SetPIN(rw_, pin_, kHuge, pin_, 8); },
-       CKR_ARGUMENTS_BAD},
+       CKR_PIN_INCORRECT},
       {"C_SetPIN new 9 bytes", [&] { return f.C_SetPIN(rw_, pin_, 8, pin_, 9); },
-       CKR_ARGUMENTS_BAD},
+       CKR_PIN_LEN_RANGE},
       {"C_SetPIN new huge", [&] { return f.C_SetPIN(rw_, pin_, 8, pin_, kHuge); },
-       CKR_ARGUMENTS_BAD},
+       CKR_PIN_LEN_RANGE},
       {"C_GenerateRandom NULL", [&] { return f.C_GenerateRandom(rw_, nullptr, 16); },
        CKR_ARGUMENTS_BAD},
       {"C_GenerateRandom length 0", [&] { return f.C_GenerateRandom(rw_, buffer_, 0); },
@@ -172,15 +174,16 @@ TEST_F(ArgumentSweep, SessionsAndPins) {
 // and the card must be read again afterwards.
 TEST_F(ArgumentSweep, RefusedInitTokenLeavesTheTokenInItsSlot) {
   CK_UTF8CHAR wrongSoPin[8] = {'0', '0', '0', '0', '0', '0', '0', '0'};
-  const std::pair<const char*, std::function<CK_RV()>> refusals[] = {
-      {"empty PIN", [&] { return C_InitToken(slotD_, nullptr, 0, label_); }},
-      {"PIN longer than the token allows",
-       [&] { return C_InitToken(slotD_, pin_, kHuge, label_); }},
-      {"wrong SO PIN", [&] { return C_InitToken(slotD_, wrongSoPin, 8, label_); }},
+  const std::tuple<const char*, std::function<CK_RV()>, CK_RV> refusals[] = {
+      {"empty PIN", [&] { return C_InitToken(slotD_, nullptr, 0, label_); }, CKR_PIN_LEN_RANGE},
+      {"PIN longer than the token allows", [&] { return C_InitToken(slotD_, pin_, kHuge, label_); },
+       CKR_PIN_LEN_RANGE},
+      {"wrong SO PIN", [&] { return C_InitToken(slotD_, wrongSoPin, 8, label_); },
+       CKR_PIN_INCORRECT},
   };
-  for (const auto& [what, refusal] : refusals) {
+  for (const auto& [what, refusal, expected] : refusals) {
     SCOPED_TRACE(what);
-    EXPECT_CKR(CKR_PIN_INCORRECT, refusal());
+    EXPECT_CKR(expected, refusal());
     CK_TOKEN_INFO info{};
     EXPECT_CKR(CKR_OK, C_GetTokenInfo(slotD_, &info));
     EXPECT_NE(0u, info.flags & CKF_TOKEN_INITIALIZED);

@@ -118,7 +118,7 @@ TEST_F(LoginTest, RefusedPinsLeaveTheSlotLoggedOut) {
   const Case cases[] = {
       {"wrong PIN", "1111", 5, CKR_PIN_INCORRECT, 1},
       {"blocked PIN", kUserPin, 0, CKR_PIN_LOCKED, 1},
-      {"nine bytes", "123456789", 5, CKR_ARGUMENTS_BAD, 0},
+      {"longer than any PIN the card holds", "123456789", 5, CKR_PIN_INCORRECT, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -136,8 +136,9 @@ TEST_F(LoginTest, OtherCardRefusalIsFunctionFailed) {
   EXPECT_EQ(CKS_RW_PUBLIC_SESSION, StateOf(session_));
 }
 
-// The PIN goes to the card as an 8-byte block padded with '1'; an empty PIN
-// passes the argument check and becomes eight '1's.
+// The PIN goes to the card as an 8-byte block padded with '1', a longer one
+// (up to the token's maximum) whole; an empty PIN passes the argument check
+// and becomes eight '1's.
 TEST_F(LoginTest, PinBlockOnTheCard) {
   struct Case {
     std::string cardPin;
@@ -147,18 +148,22 @@ TEST_F(LoginTest, PinBlockOnTheCard) {
       {"1234", {'1', '2', '3', '4', 0x31, 0x31, 0x31, 0x31}},
       {"abcdefgh", {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'}},
       {"", Bytes(8, 0x31)},
+      {"0123456789", {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.cardPin);
     sim::CardPersonalisation p;
     p.userPin = c.cardPin;
+    p.maxPinLen = 10;
     card_->ReplaceState(sim::Personalise(p));
+    CK_TOKEN_INFO info;
+    ASSERT_CKR(CKR_OK, C_GetTokenInfo(slotId_, &info));  // the new PIN limits
     card_->ClearLog();
     ASSERT_CKR(CKR_OK, Login(session_, CKU_USER, c.cardPin));
     const std::vector<Bytes> verifies = VerifyCommands();
     ASSERT_EQ(1u, verifies.size());
     Bytes expected = c.block;
-    const Bytes header{0x00, kVerify, 0x00, kUserReference, 0x08};
+    const Bytes header{0x00, kVerify, 0x00, kUserReference, uint8_t(c.block.size())};
     expected.insert(expected.begin(), header.begin(), header.end());
     EXPECT_EQ(expected, verifies[0]);
     ASSERT_CKR(CKR_OK, C_Logout(session_));

@@ -1,7 +1,7 @@
 // The PIN operations behind C_SetPIN and C_InitPIN and the random bytes
 // behind C_GenerateRandom, on the slot of an open session: the exact
-// commands, the 6989 activation answer, and over-long PINs refused before
-// anything is sent.
+// commands, the 6989 activation answer, and PINs outside the token's
+// limits refused before anything is sent.
 #include <gtest/gtest.h>
 
 #include "card/token_pin.h"
@@ -37,32 +37,38 @@ class PinOperationsTest : public SessionTest {
 
 TEST_F(PinOperationsTest, SetPinVerifiesOldAndStoresNewInOneTransaction) {
   const Bytes oldPin = Pin(kSoPin);
-  const Bytes newPin = Pin("ab");
+  const Bytes newPin = Pin("abcd");
   ASSERT_CKR(CKR_OK, card::SetTokenPIN(*slot_, oldPin.data(), oldPin.size(), newPin.data(),
                                        newPin.size(), CKU_SO));
   const std::vector<Bytes> commands = card_->Commands();
   ASSERT_EQ(3u, commands.size());
   EXPECT_EQ(0xA4, commands[0][1]);
   EXPECT_EQ(Command({0x00, 0x20, 0x00, 0x67, 0x08}, oldPin), commands[1]);
-  EXPECT_EQ(Command({0x00, 0x24, 0x01, 0x67, 0x08}, Pin("ab111111")), commands[2]);
+  EXPECT_EQ(Command({0x00, 0x24, 0x01, 0x67, 0x08}, Pin("abcd1111")), commands[2]);
   EXPECT_EQ(1u, sim::pcsc::CallCount(sim::pcsc::Call::kBeginTransaction) - beginsBefore_);
 
   C_CloseSession(session_);
   session_ = Open();
   EXPECT_CKR(CKR_PIN_INCORRECT, Login(session_, CKU_SO, kSoPin));
-  EXPECT_CKR(CKR_OK, Login(session_, CKU_SO, "ab"));
+  EXPECT_CKR(CKR_OK, Login(session_, CKU_SO, "abcd"));
 }
 
-TEST_F(PinOperationsTest, OverlongOrMissingPinsAreRefusedBeforeTheCard) {
+// The token allows 4 to 8 bytes: a PIN set outside that is refused, an old
+// PIN longer than any the card holds is wrong.
+TEST_F(PinOperationsTest, PinsOutsideTheLimitsOrMissingAreRefusedBeforeTheCard) {
   const Bytes nine = Pin("123456789");
+  const Bytes three = Pin("123");
   const Bytes good = Pin("1234");
-  EXPECT_CKR(CKR_ARGUMENTS_BAD, card::SetTokenPIN(*slot_, nine.data(), nine.size(), good.data(),
+  EXPECT_CKR(CKR_PIN_INCORRECT, card::SetTokenPIN(*slot_, nine.data(), nine.size(), good.data(),
                                                   good.size(), CKU_USER));
-  EXPECT_CKR(CKR_ARGUMENTS_BAD, card::SetTokenPIN(*slot_, good.data(), good.size(), nine.data(),
+  EXPECT_CKR(CKR_PIN_LEN_RANGE, card::SetTokenPIN(*slot_, good.data(), good.size(), nine.data(),
                                                   nine.size(), CKU_USER));
+  EXPECT_CKR(CKR_PIN_LEN_RANGE, card::SetTokenPIN(*slot_, good.data(), good.size(), three.data(),
+                                                  three.size(), CKU_USER));
   EXPECT_CKR(CKR_ARGUMENTS_BAD,
              card::SetTokenPIN(*slot_, nullptr, 0, good.data(), good.size(), CKU_USER));
-  EXPECT_CKR(CKR_ARGUMENTS_BAD, card::InitTokenPIN(*slot_, nine.data(), nine.size()));
+  EXPECT_CKR(CKR_PIN_LEN_RANGE, card::InitTokenPIN(*slot_, nine.data(), nine.size()));
+  EXPECT_CKR(CKR_PIN_LEN_RANGE, card::InitTokenPIN(*slot_, three.data(), three.size()));
   EXPECT_CKR(CKR_ARGUMENTS_BAD, card::InitTokenPIN(*slot_, good.data(), 0));
   EXPECT_CKR(CKR_ARGUMENTS_BAD, card::InitTokenPIN(*slot_, nullptr, 4));
   EXPECT_TRUE(card_->Commands().empty());
