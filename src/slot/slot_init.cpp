@@ -24,16 +24,17 @@ CK_RV InitTokenInSlot(CK_SLOT_ID slotId, const uint8_t* pin, size_t pinLength,
     session::CloseAllSessions(slot->slotId);
   }
   const CK_RV rv = card::InitializeToken(*slot, pin, pinLength, label);
-  if (rv == CKR_OK || rv == CKR_PIN_INCORRECT || rv == CKR_PIN_LOCKED) {
-    // The card is intact (initialised, or refused before anything was
-    // written), but the slot was cleared above: it is read again as if just
-    // inserted, or a refused SO PIN would leave the token missing from its
-    // slot until the card is taken out.
-    if (slot->reader) slot->reader->previousState = 0;
-    SyncSlotFlags(*slot, nullptr);
-  } else {
-    ClearSlot(*slot);
-  }
+  // The slot was cleared above: whatever came of the initialisation, the
+  // card is read again as if just inserted, or the token would be missing
+  // from its slot until the card is taken out. A card that is intact
+  // (initialised, or refused before anything was written) is read at once;
+  // after any other failure the next synchronisation reads what the card
+  // now holds.
+  const bool intact =
+      rv == CKR_OK || rv == CKR_PIN_INCORRECT || rv == CKR_PIN_LOCKED || rv == CKR_PIN_LEN_RANGE;
+  if (!intact) ClearSlot(*slot);
+  if (slot->reader) slot->reader->previousState = 0;
+  if (intact) SyncSlotFlags(*slot, nullptr);
   return rv;
 }
 

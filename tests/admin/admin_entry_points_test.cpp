@@ -91,6 +91,17 @@ TEST_F(AdminTest, InitTokenRefusals) {
   EXPECT_NE(CK_INVALID_HANDLE, Open());
 }
 
+// A card failure cuts the initialisation short: the slot reads the card
+// again, and the token stays listed.
+TEST_F(AdminTest, FailedInitTokenKeepsTheToken) {
+  card_->AnswerMatching({std::nullopt, 0xD6}, 0x6581);
+  EXPECT_CKR(CKR_DEVICE_ERROR, InitToken(kSoPin));
+  card_->ClearFaults();
+  CK_ULONG count = 0;
+  ASSERT_CKR(CKR_OK, C_GetSlotList(CK_TRUE, nullptr, &count));
+  EXPECT_EQ(1u, count);
+}
+
 TEST_F(AdminTest, InitPinNeedsTheSecurityOfficerInAReadWriteSession) {
   const CK_SESSION_HANDLE rw = Open();
   const CK_SESSION_HANDLE ro = Open(kReadOnly);
