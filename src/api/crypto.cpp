@@ -2,7 +2,8 @@
 //
 // A session keeps one signature operation: the mechanism and the card id of
 // the key given to the last C_SignInit or C_VerifyInit. The key is used up
-// by the C_Sign or C_Verify that reaches the card; the mechanism stays.
+// by the C_Sign or C_Verify that reaches the card; the mechanism stays. A
+// failed C_SignInit or C_VerifyInit ends the operation.
 #include "api/entry_frame.h"
 #include "api/integer_attributes.h"
 #include "card/token_random.h"
@@ -41,10 +42,8 @@ SessionSlot FindSessionSlot(CK_SESSION_HANDLE hSession) {
 // C_SignInit and C_VerifyInit: the key must allow the use (`usage`,
 // CKA_SIGN or CKA_VERIFY) and name a key type; a token key's attributes are
 // read from the card first.
-CK_RV OperationInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_TYPE mechanism, CK_OBJECT_HANDLE hKey,
-                    CK_ATTRIBUTE_TYPE usage) {
-  const SessionSlot s = FindSessionSlot(hSession);
-  if (s.rv != CKR_OK) return s.rv;
+CK_RV CheckOperationKey(const SessionSlot& s, CK_MECHANISM_TYPE mechanism, CK_OBJECT_HANDLE hKey,
+                        CK_ATTRIBUTE_TYPE usage, uint32_t& keyId) {
   session::ObjectEntry* key = session::FindObjectEntry(hKey);
   // A token key of another slot's card must not be looked up by its id on
   // this one.
@@ -59,13 +58,22 @@ CK_RV OperationInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_TYPE mechanism, CK_
       !session::HasAttribute(key->attributes, CKA_KEY_TYPE)) {
     return CKR_KEY_TYPE_INCONSISTENT;
   }
-  const CK_RV rv = usage == CKA_SIGN
-                       ? card::TokenSignInit(*s.slot, mechanism, key->tokenObjectId)
-                       : card::TokenVerifyInit(*s.slot, mechanism, key->tokenObjectId);
-  // Recorded whatever the check said: a refused key leaves nothing usable,
-  // and a later C_Sign or C_Verify ends on the card step.
-  s.session->operationMechanism = mechanism;
-  s.session->operationKey = key->tokenObjectId;
+  keyId = key->tokenObjectId;
+  return usage == CKA_SIGN ? card::TokenSignInit(*s.slot, mechanism, keyId)
+                           : card::TokenVerifyInit(*s.slot, mechanism, keyId);
+}
+
+// A new operation replaces the session's earlier one, also when it is
+// refused: a later C_Sign or C_Verify must never act with the key of an
+// operation the application meant to replace.
+CK_RV OperationInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_TYPE mechanism, CK_OBJECT_HANDLE hKey,
+                    CK_ATTRIBUTE_TYPE usage) {
+  const SessionSlot s = FindSessionSlot(hSession);
+  if (s.rv != CKR_OK) return s.rv;
+  uint32_t keyId = 0;
+  const CK_RV rv = CheckOperationKey(s, mechanism, hKey, usage, keyId);
+  s.session->operationMechanism = rv == CKR_OK ? mechanism : 0;
+  s.session->operationKey = rv == CKR_OK ? keyId : 0;
   return rv;
 }
 

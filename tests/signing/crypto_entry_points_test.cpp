@@ -262,8 +262,10 @@ TEST_F(CryptoTest, OperationsThatAreNotInitialised) {
   EXPECT_CKR(CKR_OPERATION_NOT_INITIALIZED, Verify(Bytes(32, 1), Bytes(64, 1)));
   EXPECT_CKR(CKR_ARGUMENTS_BAD, C_SignInit(session_, nullptr, privateKey_));
   EXPECT_CKR(CKR_ARGUMENTS_BAD, C_VerifyInit(session_, nullptr, publicKey_));
+  // A failed init ends the operation begun before it.
+  ASSERT_CKR(CKR_OK, SignInit(CKM_GOSTR3410, privateKey_));
   EXPECT_CKR(CKR_KEY_HANDLE_INVALID, SignInit(CKM_GOSTR3410, 0x7FFF));
-  // A mechanism the card cannot sign with is recorded all the same.
+  EXPECT_CKR(CKR_OPERATION_NOT_INITIALIZED, Sign(Bytes(32, 1), signature));
   EXPECT_CKR(CKR_MECHANISM_INVALID, SignInit(CKM_GOSTR3410_KEY_PAIR_GEN, privateKey_));
   EXPECT_CKR(CKR_OPERATION_NOT_INITIALIZED, Sign(Bytes(32, 1), signature));
 
