@@ -133,7 +133,8 @@ CK_RV DecideInitialised(slot::Slot& slot, Token& token) {
 }
 
 // Everything ReadTokenInfo asks of the card inside its transaction.
-CK_RV ReadFromCard(slot::Slot& slot, TokenTransaction& transaction, ReaderResult& last) {
+CK_RV ReadFromCard(slot::Slot& slot, TokenTransaction& transaction, TokenInfoUse use,
+                   ReaderResult& last) {
   Token& token = *slot.token;
   bool blank = false;
   CK_RV rv = ReadTokenFiles(transaction, token, blank, last);
@@ -142,6 +143,9 @@ CK_RV ReadFromCard(slot::Slot& slot, TokenTransaction& transaction, ReaderResult
   if (token.info.writeChunk == 0) token.info.writeChunk = kDefaultWriteChunk;
   rv = ReadSerialNumber(transaction.reader(), token, last);
   if (rv != CKR_OK) return rv;
+  // Initialisation rewrites the tables: a table that a torn write left
+  // failing its checksum must not stop the only repair there is.
+  if (use == TokenInfoUse::kInitialisation) return CKR_OK;
   rv = DecideInitialised(slot, token);
   if (rv != CKR_OK) return rv;
   if ((token.tokenFlags & CKF_TOKEN_INITIALIZED) == 0) return CKR_OK;
@@ -150,7 +154,7 @@ CK_RV ReadFromCard(slot::Slot& slot, TokenTransaction& transaction, ReaderResult
 
 }  // namespace
 
-CK_RV ReadTokenInfo(slot::Slot& slot) {
+CK_RV ReadTokenInfo(slot::Slot& slot, TokenInfoUse use) {
   ZORAD_TRACE(trace::kOperations, "ReadTokenInfo (pcti=%x)\n",
               static_cast<unsigned>(reinterpret_cast<uintptr_t>(slot.token.get())));
   if (!slot.token || !slot.reader) return Failed(reader::RDR_BAD_ARGUMENTS, CKR_FUNCTION_FAILED);
@@ -171,7 +175,7 @@ CK_RV ReadTokenInfo(slot::Slot& slot) {
   }
   ZORAD_TRACE(trace::kOperations, "IsTokenRead: %x\n", 0u);
   ReaderResult last = RDR_OK;
-  const CK_RV rv = ReadFromCard(slot, transaction, last);
+  const CK_RV rv = ReadFromCard(slot, transaction, use, last);
   if (rv != CKR_OK) {
     transaction.End();
     return Failed(last, rv);

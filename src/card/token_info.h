@@ -11,6 +11,12 @@ namespace zorad::card {
 // The model every token of the family reports.
 inline constexpr char kTokenModel[] = "Zorad 2.1";
 
+// What a reading of the token information serves: a token in use, or token
+// initialisation, which needs only the token information file, the serial
+// number and the PIN limits (it rewrites the allocation tables itself), so
+// reads neither the tables nor the PIN states.
+enum class TokenInfoUse : uint8_t { kToken, kInitialisation };
+
 // Refills the identity part of the slot's token from the card: label,
 // token information file, serial number, free memory of the areas that
 // can be read, and the PIN state flags.
@@ -21,7 +27,7 @@ inline constexpr char kTokenModel[] = "Zorad 2.1";
 // answers an unexpected status word or an area's blocks leave no room for
 // an object's body after its header, CKR_FUNCTION_FAILED for reader and
 // transaction failures, and the results of the area selection pass through.
-CK_RV ReadTokenInfo(slot::Slot& slot);
+CK_RV ReadTokenInfo(slot::Slot& slot, TokenInfoUse use = TokenInfoUse::kToken);
 
 // The token's CK_TOKEN_INFO; every field not taken from the token is zero.
 void FillTokenInfo(CK_TOKEN_INFO& info, const Token& token);

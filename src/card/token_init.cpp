@@ -101,7 +101,7 @@ CK_RV WriteLabel(slot::Slot& slot, const uint8_t* label) {
 // the label.
 Outcome InitializeOnCard(slot::Slot& slot, const uint8_t* pin, size_t pinLength,
                          const uint8_t* label) {
-  CK_RV rv = ReadTokenInfo(slot);
+  CK_RV rv = ReadTokenInfo(slot, TokenInfoUse::kInitialisation);
   if (rv != CKR_OK) return {rv};
   const Token& token = *slot.token;
   if (!WithinPinLimits(token.info, pinLength)) return {CKR_PIN_LEN_RANGE};

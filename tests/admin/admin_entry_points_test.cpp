@@ -102,6 +102,15 @@ TEST_F(AdminTest, FailedInitTokenKeepsTheToken) {
   EXPECT_EQ(1u, count);
 }
 
+// One torn table write: re-initialising, the only repair, still works.
+TEST_F(AdminTest, InitTokenRepairsADamagedAllocationTable) {
+  card_->WriteFile(sim::kPublicAreaFid, 8192 + 128, Bytes(8, 0xEE));
+  ASSERT_CKR(CKR_OK, InitToken(kSoPin));
+  CK_TOKEN_INFO info{};
+  EXPECT_CKR(CKR_OK, C_GetTokenInfo(slotId_, &info));
+  EXPECT_EQ(64u * 128u, info.ulFreePublicMemory);
+}
+
 TEST_F(AdminTest, InitPinNeedsTheSecurityOfficerInAReadWriteSession) {
   const CK_SESSION_HANDLE rw = Open();
   const CK_SESSION_HANDLE ro = Open(kReadOnly);

@@ -22,7 +22,7 @@ namespace {
 
 constexpr uint8_t kSoPinReference = 0x67;
 constexpr uint8_t kUserPinReference = 0x69;
-constexpr size_t kDefaultCardCommands = 86;
+constexpr size_t kDefaultCardCommands = 82;
 
 std::string Label(const std::string& text) {
   std::string label = text;
