@@ -4,6 +4,7 @@
 #include "api/entry_frame.h"
 #include "card/token_login.h"
 #include "card/token_pin.h"
+#include "session/login.h"
 #include "session/session_table.h"
 #include "slot/slot_init.h"
 #include "slot/slot_table.h"
@@ -41,7 +42,9 @@ CK_RV InitPIN(CK_SESSION_HANDLE hSession, const CK_UTF8CHAR* pPin, CK_ULONG ulPi
 
 // The security officer changes his own PIN; otherwise the user PIN is
 // changed, and with nobody logged in the card is logged out again
-// afterwards, since the change left the user PIN verified on it.
+// afterwards, since the change left the user PIN verified on it. When the
+// card refuses the old PIN of the role logged in and no longer counts it
+// as verified, the slot is logged out with it.
 CK_RV SetPIN(CK_SESSION_HANDLE hSession, const CK_UTF8CHAR* pOldPin, CK_ULONG ulOldLen,
              const CK_UTF8CHAR* pNewPin, CK_ULONG ulNewLen) {
   slot::Slot* slot = nullptr;
@@ -49,8 +52,11 @@ CK_RV SetPIN(CK_SESSION_HANDLE hSession, const CK_UTF8CHAR* pOldPin, CK_ULONG ul
   if (found != CKR_OK) return found;
   const uint32_t loginState = slot->loginState;
   const CK_USER_TYPE userType = loginState == slot::kSecurityOfficer ? CKU_SO : CKU_USER;
-  const CK_RV rv = card::SetTokenPIN(*slot, pOldPin, ulOldLen, pNewPin, ulNewLen, userType);
+  bool verificationLost = false;
+  const CK_RV rv = card::SetTokenPIN(*slot, pOldPin, ulOldLen, pNewPin, ulNewLen, userType,
+                                     loginState == slot::kNobody ? nullptr : &verificationLost);
   if (loginState == slot::kNobody) card::LogoutToken(*slot);
+  if (verificationLost) session::LogoutSlot(*slot);
   return rv;
 }
 

@@ -44,8 +44,9 @@ CK_RV VerifyRefusal(const reader::Reader& r, reader::ReaderResult result) {
 }
 
 CK_RV LoginToken(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, size_t pinLength,
-                 const PinBlock* newPin) {
+                 const PinBlock* newPin, bool* verificationLost) {
   ZORAD_TRACE(trace::kOperations, "LoginToken\n");
+  if (verificationLost != nullptr) *verificationLost = false;
   if (!slot.reader || !slot.token) return CKR_GENERAL_ERROR;
   const uint8_t reference = PinReference(userType);
   if (reference == 0 || (pin == nullptr && pinLength != 0)) return CKR_ARGUMENTS_BAD;
@@ -59,7 +60,15 @@ CK_RV LoginToken(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, si
   if (rv != CKR_OK) return rv;
   reader::Reader& r = *slot.reader;
   const reader::ReaderResult verified = APDU_Verify(&r, reference, block.data(), block.size());
-  if (verified != reader::RDR_OK) return VerifyRefusal(r, verified);
+  if (verified != reader::RDR_OK) {
+    rv = VerifyRefusal(r, verified);
+    // Cards differ in what a refused PIN does to an earlier verification of
+    // the reference: the status query (VERIFY without data) tells.
+    if (verificationLost != nullptr && verified == reader::RDR_BAD_STATUS) {
+      *verificationLost = APDU_Verify(&r, reference, nullptr, 0) != reader::RDR_OK;
+    }
+    return rv;
+  }
   if (newPin != nullptr &&
       APDU_ChangeRefData(&r, reference, newPin->data(), newPin->size()) != reader::RDR_OK) {
     return CKR_FUNCTION_FAILED;

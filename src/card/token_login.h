@@ -14,7 +14,10 @@ namespace zorad::card {
 // VERIFY of the security officer's (CKU_SO) or the user's (CKU_USER) PIN
 // in its PIN block, in one token transaction; with `newPin` the PIN of the
 // same reference is then changed to it in the same transaction. The slot's
-// loginState is left to the caller.
+// loginState is left to the caller. With `verificationLost` (for a caller
+// whose role is logged in), a VERIFY the card refuses is followed by the
+// status query of the same reference, and the flag tells whether the card
+// no longer counts the reference as verified.
 //   CKR_GENERAL_ERROR   no reader or token
 //   CKR_ARGUMENTS_BAD   a null PIN with a length, another user type
 //                       (nothing sent)
@@ -23,7 +26,7 @@ namespace zorad::card {
 //   CKR_PIN_LOCKED      the card answers 6983
 //   CKR_FUNCTION_FAILED any other card or reader failure
 CK_RV LoginToken(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, size_t pinLength,
-                 const PinBlock* newPin = nullptr);
+                 const PinBlock* newPin = nullptr, bool* verificationLost = nullptr);
 
 // What a refused VERIFY (any result but RDR_OK) means: CKR_PIN_LOCKED for
 // 6983, CKR_PIN_INCORRECT for 63Cx, else CKR_FUNCTION_FAILED.

@@ -38,7 +38,7 @@ CK_RV InitTokenPIN(slot::Slot& slot, const uint8_t* pin, size_t pinLength) {
 }
 
 CK_RV SetTokenPIN(slot::Slot& slot, const uint8_t* oldPin, size_t oldLength, const uint8_t* newPin,
-                  size_t newLength, CK_USER_TYPE userType) {
+                  size_t newLength, CK_USER_TYPE userType, bool* verificationLost) {
   ZORAD_TRACE(trace::kOperations, "SetTokenPIN\n");
   if (oldPin == nullptr || newPin == nullptr) return CKR_ARGUMENTS_BAD;
   if (!slot.token) return CKR_GENERAL_ERROR;
@@ -46,7 +46,7 @@ CK_RV SetTokenPIN(slot::Slot& slot, const uint8_t* oldPin, size_t oldLength, con
   if (!WithinPinLimits(slot.token->info, newLength) || !newBlock.Assign(newPin, newLength)) {
     return CKR_PIN_LEN_RANGE;
   }
-  return LoginToken(slot, userType, oldPin, oldLength, &newBlock);
+  return LoginToken(slot, userType, oldPin, oldLength, &newBlock, verificationLost);
 }
 
 }  // namespace zorad::card

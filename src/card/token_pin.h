@@ -21,7 +21,8 @@ CK_RV InitTokenPIN(slot::Slot& slot, const uint8_t* pin, size_t pinLength);
 // and stores the new one in one transaction. CKR_ARGUMENTS_BAD for a
 // missing PIN, CKR_PIN_LEN_RANGE for a new PIN outside the token's limits
 // (nothing sent either way); else as LoginToken.
+// `verificationLost` as for LoginToken.
 CK_RV SetTokenPIN(slot::Slot& slot, const uint8_t* oldPin, size_t oldLength, const uint8_t* newPin,
-                  size_t newLength, CK_USER_TYPE userType);
+                  size_t newLength, CK_USER_TYPE userType, bool* verificationLost = nullptr);
 
 }  // namespace zorad::card

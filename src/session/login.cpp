@@ -25,7 +25,10 @@ CK_RV ReadPrivateObjects(slot::Slot& slot) {
 CK_RV ReVerify(slot::Slot& slot, const uint8_t* pin, size_t pinLength) {
   if (slot.loginState == slot::kNobody) return CKR_OPERATION_NOT_INITIALIZED;
   const bool user = slot.loginState == slot::kUser;
-  const CK_RV rv = card::LoginToken(slot, user ? CKU_USER : CKU_SO, pin, pinLength);
+  bool verificationLost = false;
+  const CK_RV rv =
+      card::LoginToken(slot, user ? CKU_USER : CKU_SO, pin, pinLength, nullptr, &verificationLost);
+  if (verificationLost) LogoutSlot(slot);
   if (rv != CKR_OK) return rv;
   return user ? ReadPrivateObjects(slot) : CKR_OK;
 }

@@ -14,7 +14,9 @@ namespace zorad::session {
 // the slot's loginState (a user login then reads the private objects; when
 // that fails the card is logged out again: CKR_GENERAL_ERROR).
 // CKU_CONTEXT_SPECIFIC verifies the PIN of whoever is logged in again and
-// changes nothing (CKR_OPERATION_NOT_INITIALIZED when nobody is).
+// changes nothing (CKR_OPERATION_NOT_INITIALIZED when nobody is); when the
+// card refuses that PIN and no longer counts the role as verified, the
+// slot is logged out.
 CK_RV Login(CK_SESSION_HANDLE handle, CK_USER_TYPE userType, const uint8_t* pin, size_t pinLength);
 
 // C_Logout's body: the slot's private objects lose their handles and the
@@ -22,7 +24,7 @@ CK_RV Login(CK_SESSION_HANDLE handle, CK_USER_TYPE userType, const uint8_t* pin,
 CK_RV Logout(CK_SESSION_HANDLE handle);
 
 // Forgets the slot's private object handles and logs its card out; the
-// result is LogoutToken's.
+// result is LogoutToken's. Also for a login the card itself ended.
 CK_RV LogoutSlot(slot::Slot& slot);
 
 }  // namespace zorad::session

@@ -91,7 +91,8 @@ TEST_F(LoginTest, LoginStateRules) {
       {CKU_USER, kUserPin, CKR_OK},
       {CKU_SO, kSoPin, CKR_USER_ANOTHER_ALREADY_LOGGED_IN},
       {CKU_CONTEXT_SPECIFIC, kUserPin, CKR_OK},
-      {CKU_CONTEXT_SPECIFIC, "0000", CKR_PIN_INCORRECT},
+      {CKU_CONTEXT_SPECIFIC, "0000", CKR_PIN_INCORRECT},  // the card drops the login
+      {CKU_USER, kUserPin, CKR_OK},
       {CKU_USER, kUserPin, CKR_USER_ALREADY_LOGGED_IN},
       {7, kUserPin, CKR_USER_TYPE_INVALID},
   };
@@ -105,6 +106,18 @@ TEST_F(LoginTest, LoginStateRules) {
   EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, Login(session_ + 1000, CKU_USER, kUserPin));
   EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, C_Logout(session_ + 1000));
   EXPECT_CKR(CKR_ARGUMENTS_BAD, C_Login(session_, CKU_USER, nullptr, 4));
+}
+
+// A refused PIN of the role logged in: the slot follows what the card then
+// says about that role.
+TEST_F(LoginTest, RefusedPinOfTheRoleLoggedInFollowsTheCard) {
+  ASSERT_CKR(CKR_OK, Login(session_, CKU_USER, kUserPin));
+  card_->AnswerAt(2, 0x63C2);  // refused, but the card keeps the verification
+  EXPECT_CKR(CKR_PIN_INCORRECT, Login(session_, CKU_CONTEXT_SPECIFIC, "0000"));
+  EXPECT_EQ(CKS_RW_USER_FUNCTIONS, StateOf(session_));
+  std::vector<CK_UTF8CHAR> wrong(4, '0'), pin(8, '4');
+  EXPECT_CKR(CKR_PIN_INCORRECT, C_SetPIN(session_, wrong.data(), 4, pin.data(), 8));
+  EXPECT_EQ(CKS_RW_PUBLIC_SESSION, StateOf(session_));
 }
 
 TEST_F(LoginTest, RefusedPinsLeaveTheSlotLoggedOut) {

@@ -142,9 +142,11 @@ TEST_F(SessionsTest, SecurityOfficerSetsTheUserPin) {
 TEST_F(SessionsTest, UserChangesThePin) {
   const CK_SESSION_HANDLE session = Open();
   ASSERT_CKR(CKR_OK, Login(session, CKU_USER, kUserPin));
+  // The wrong PIN ended the user's verification on the card: the slot
+  // follows it, and the change made with nobody logged in leaves it so.
   EXPECT_CKR(CKR_PIN_INCORRECT, SetPin(session, "99999999", "13571357"));
   ASSERT_CKR(CKR_OK, SetPin(session, kUserPin, "13571357"));
-  ASSERT_CKR(CKR_OK, F().C_Logout(session));
+  EXPECT_CKR(CKR_USER_NOT_LOGGED_IN, F().C_Logout(session));
   EXPECT_CKR(CKR_PIN_INCORRECT, Login(session, CKU_USER, kUserPin));
   EXPECT_CKR(CKR_OK, Login(session, CKU_USER, "13571357"));
 }
