@@ -21,6 +21,7 @@
 #include "store/crc32.h"
 #include "store/record_body.h"
 #include "store/token_object.h"
+#include "support/card_rig.h"
 #include "support/fuzz_input.h"
 #include "support/module_rig.h"
 #include "support/token_life.h"
@@ -301,6 +302,46 @@ void AnswerSeeds() {
   scenario("more-data", 0x01, moreData);
 }
 
+// ---- hostile_card ----------------------------------------------------------
+
+// A card image as the target reads it: the token information, label and
+// area files of `state`.
+void HostileCard(const std::string& name, uint8_t flags, const sim::CardState& state) {
+  const auto file = [&](uint16_t fid) {
+    const auto it = state.files.find(fid);
+    return it == state.files.end() ? Bytes{} : it->second.data;
+  };
+  FuzzOutput out;
+  out.Byte(flags).LongChunk(file(sim::kTokenInfoFid)).Chunk(file(sim::kLabelFid));
+  out.LongChunk(file(sim::kPublicAreaFid)).LongChunk(file(sim::kPrivateAreaFid));
+  Write("hostile_card", name, out);
+}
+
+// The recorded token images: the prepared card, the card after a whole
+// life of creations, changes and deletions, an empty token, and the sample
+// records of object_records in the public area.
+void HostileCardSeeds() {
+  HostileCard("recorded-life", 0x00, PreparedCardState());
+  HostileCard("recorded-life-t0-sealed", 0x1F, PreparedCardState());
+  HostileCard("empty-token", 0x00, DefaultCardState());
+  auto lived = std::make_shared<sim::SimulatedCard>(PreparedCardState());
+  {
+    ModuleRig rig(lived);
+    TokenLife(kLifeDataObject | kLifeSignVerify | kLifeKeyPair);
+  }
+  HostileCard("after-whole-life", 0x00, lived->State());
+  const sim::CardPersonalisation p;
+  Bytes entries(p.publicArea.blockCount, 0);
+  Bytes blocks(size_t{p.publicArea.blockCount} * p.publicArea.blockSize, 0);
+  std::vector<Record> records = SampleRecords();
+  for (Record& r : records) r.keyRef = r.keyRef != 0 ? 1 : 0;  // the prepared key slot
+  Layout(records, p.publicArea.blockSize, entries, blocks);
+  sim::CardState sample = DefaultCardState();
+  PutFileBytes(sample, sim::kPublicAreaFid, 64, blocks);
+  PutFileBytes(sample, sim::kPublicAreaFid, p.publicArea.capacity + 132, entries);
+  HostileCard("sample-records", 0x04, sample);
+}
+
 // ---- templates -------------------------------------------------------------
 
 class TemplateOut {
@@ -426,6 +467,7 @@ int main(int argc, char** argv) {
   RecordSeeds();
   AnswerSeeds();
   TemplateSeeds();
+  HostileCardSeeds();
   std::printf("%d seeds written under %s\n", gWritten, gRoot.c_str());
   return 0;
 }
