@@ -4,14 +4,20 @@
 // the key given to the last C_SignInit or C_VerifyInit. The key is used up
 // by the C_Sign or C_Verify that reaches the card; the mechanism stays. A
 // failed C_SignInit or C_VerifyInit ends the operation.
+//
+// With CKM_GOSTR3410_WITH_GOSTR3411 the message may come in parts
+// (C_SignUpdate, C_VerifyUpdate): they are collected in the session and the
+// final call sends them to the card, which hashes them, in the one
+// transaction that also signs or verifies. An error of an update or final
+// call ends the operation; so does every final call that gets as far as the
+// card, whatever the card says.
 #include "api/entry_frame.h"
 #include "api/integer_attributes.h"
+#include "api/session_slot.h"
 #include "card/token_random.h"
 #include "card/token_sign.h"
 #include "session/attribute_values.h"
 #include "session/object_table.h"
-#include "session/session_table.h"
-#include "slot/slot_table.h"
 #include "store/attribute_access.h"
 #include "store/object_create.h"
 
@@ -19,25 +25,6 @@ using namespace zorad::api;
 using namespace zorad;
 
 namespace {
-
-// A session and the slot it was opened on.
-struct SessionSlot {
-  session::Session* session = nullptr;
-  slot::Slot* slot = nullptr;
-  CK_RV rv = CKR_OK;
-};
-
-SessionSlot FindSessionSlot(CK_SESSION_HANDLE hSession) {
-  SessionSlot found;
-  found.session = session::FindSession(hSession);
-  if (found.session == nullptr) {
-    found.rv = CKR_SESSION_HANDLE_INVALID;
-  } else {
-    found.slot = slot::FindSlot(found.session->slotId);
-    if (found.slot == nullptr) found.rv = CKR_GENERAL_ERROR;
-  }
-  return found;
-}
 
 // C_SignInit and C_VerifyInit: the key must allow the use (`usage`,
 // CKA_SIGN or CKA_VERIFY) and name a key type; a token key's attributes are
@@ -74,6 +61,7 @@ CK_RV OperationInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_TYPE mechanism, CK_
   const CK_RV rv = CheckOperationKey(s, mechanism, hKey, usage, keyId);
   s.session->operationMechanism = rv == CKR_OK ? mechanism : 0;
   s.session->operationKey = rv == CKR_OK ? keyId : 0;
+  s.session->operationParts.Clear();  // nothing of an earlier message is signed
   return rv;
 }
 
@@ -85,6 +73,7 @@ CK_RV Sign(CK_SESSION_HANDLE hSession, const CK_BYTE* pData, CK_ULONG ulDataLen,
   if (!card::IsSignatureMechanism(session.operationMechanism)) {
     return CKR_OPERATION_NOT_INITIALIZED;
   }
+  if (session.operationParts.started()) return CKR_OPERATION_ACTIVE;  // C_SignFinal ends it
   if (pSignature == nullptr || signatureLength < card::kGostSignatureLength) {
     // A length query or a buffer too small: the operation goes on.
     signatureLength = card::kGostSignatureLength;
@@ -93,7 +82,7 @@ CK_RV Sign(CK_SESSION_HANDLE hSession, const CK_BYTE* pData, CK_ULONG ulDataLen,
   size_t length = signatureLength;
   const CK_RV rv = card::TokenSign(*s.slot, session.operationKey, session.operationMechanism, pData,
                                    ulDataLen, pSignature, &length);
-  session.operationKey = 0;
+  session.EndSignatureOperation();
   if (rv == CKR_OK) signatureLength = static_cast<CK_ULONG>(length);
   return rv;
 }
@@ -106,13 +95,78 @@ CK_RV Verify(CK_SESSION_HANDLE hSession, const CK_BYTE* pData, CK_ULONG ulDataLe
   if (!card::IsSignatureMechanism(session.operationMechanism)) {
     return CKR_OPERATION_NOT_INITIALIZED;
   }
+  if (session.operationParts.started()) return CKR_OPERATION_ACTIVE;  // C_VerifyFinal ends it
   if (ulSignatureLen != card::kGostSignatureLength || pData == nullptr || pSignature == nullptr ||
       ulDataLen == 0) {
     return CKR_ARGUMENTS_BAD;
   }
   const CK_RV rv = card::TokenVerify(*s.slot, session.operationKey, session.operationMechanism,
                                      pData, ulDataLen, pSignature, ulSignatureLen);
-  session.operationKey = 0;
+  session.EndSignatureOperation();
+  return rv;
+}
+
+// The signature operation that an update or final call continues: CKR_OK,
+// or why there is none. CKM_GOSTR3410 signs a hash given whole and has no
+// parts; asking it for them ends the operation.
+CK_RV ContinueInParts(session::Session& session) {
+  if (!card::IsSignatureMechanism(session.operationMechanism) || session.operationKey == 0) {
+    return CKR_OPERATION_NOT_INITIALIZED;
+  }
+  if (session.operationMechanism != CKM_GOSTR3410_WITH_GOSTR3411) {
+    session.EndSignatureOperation();
+    return CKR_FUNCTION_NOT_SUPPORTED;
+  }
+  return CKR_OK;
+}
+
+// C_SignUpdate and C_VerifyUpdate.
+CK_RV UpdateInParts(CK_SESSION_HANDLE hSession, const CK_BYTE* pPart, CK_ULONG ulPartLen) {
+  const SessionSlot s = FindSessionSlot(hSession);
+  if (s.rv != CKR_OK) return s.rv;
+  CK_RV rv = ContinueInParts(*s.session);
+  if (rv == CKR_OK) rv = s.session->operationParts.Append(pPart, ulPartLen);
+  if (rv != CKR_OK) s.session->EndSignatureOperation();
+  return rv;
+}
+
+CK_RV SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE* pSignature, CK_ULONG& signatureLength) {
+  const SessionSlot s = FindSessionSlot(hSession);
+  if (s.rv != CKR_OK) return s.rv;
+  session::Session& session = *s.session;
+  const CK_RV continued = ContinueInParts(session);
+  if (continued != CKR_OK) return continued;
+  if (pSignature == nullptr || signatureLength < card::kGostSignatureLength) {
+    signatureLength = card::kGostSignatureLength;
+    return pSignature == nullptr ? CKR_OK : CKR_BUFFER_TOO_SMALL;
+  }
+  const session::CollectedParts& message = session.operationParts;
+  size_t length = signatureLength;
+  const CK_RV rv = message.size() == 0
+                       ? CKR_DATA_LEN_RANGE  // the card hashes no empty message
+                       : card::TokenSign(*s.slot, session.operationKey, session.operationMechanism,
+                                         message.data(), message.size(), pSignature, &length);
+  session.EndSignatureOperation();
+  if (rv == CKR_OK) signatureLength = static_cast<CK_ULONG>(length);
+  return rv;
+}
+
+CK_RV VerifyFinal(CK_SESSION_HANDLE hSession, const CK_BYTE* pSignature, CK_ULONG ulSignatureLen) {
+  const SessionSlot s = FindSessionSlot(hSession);
+  if (s.rv != CKR_OK) return s.rv;
+  session::Session& session = *s.session;
+  CK_RV rv = ContinueInParts(session);
+  if (rv != CKR_OK) return rv;
+  const session::CollectedParts& message = session.operationParts;
+  if (ulSignatureLen != card::kGostSignatureLength) {
+    rv = CKR_SIGNATURE_LEN_RANGE;
+  } else if (message.size() == 0) {
+    rv = CKR_DATA_LEN_RANGE;
+  } else {
+    rv = card::TokenVerify(*s.slot, session.operationKey, session.operationMechanism,
+                           message.data(), message.size(), pSignature, ulSignatureLen);
+  }
+  session.EndSignatureOperation();
   return rv;
 }
 
@@ -201,6 +255,19 @@ CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
       [&] { return Sign(hSession, pData, ulDataLen, pSignature, *pulSignatureLen); });
 }
 
+CK_RV C_SignUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
+  EntryFrame frame(EntryPoint::kSignUpdate, TraceValue(hSession));
+  if (pPart == nullptr && ulPartLen != 0) return frame.Return(CKR_ARGUMENTS_BAD);
+  return frame.Locked([&] { return UpdateInParts(hSession, pPart, ulPartLen); });
+}
+
+CK_RV C_SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature,
+                  CK_ULONG_PTR pulSignatureLen) {
+  EntryFrame frame(EntryPoint::kSignFinal, TraceValue(hSession));
+  if (pulSignatureLen == nullptr) return frame.Return(CKR_ARGUMENTS_BAD);
+  return frame.Locked([&] { return SignFinal(hSession, pSignature, *pulSignatureLen); });
+}
+
 CK_RV C_VerifyInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
   EntryFrame frame(EntryPoint::kVerifyInit, TraceValue(hSession));
   if (pMechanism == nullptr) return frame.Return(CKR_ARGUMENTS_BAD);
@@ -213,6 +280,18 @@ CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen
   EntryFrame frame(EntryPoint::kVerify, TraceValue(hSession));
   return frame.Locked(
       [&] { return Verify(hSession, pData, ulDataLen, pSignature, ulSignatureLen); });
+}
+
+CK_RV C_VerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
+  EntryFrame frame(EntryPoint::kVerifyUpdate, TraceValue(hSession));
+  if (pPart == nullptr && ulPartLen != 0) return frame.Return(CKR_ARGUMENTS_BAD);
+  return frame.Locked([&] { return UpdateInParts(hSession, pPart, ulPartLen); });
+}
+
+CK_RV C_VerifyFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen) {
+  EntryFrame frame(EntryPoint::kVerifyFinal, TraceValue(hSession));
+  if (pSignature == nullptr) return frame.Return(CKR_ARGUMENTS_BAD);
+  return frame.Locked([&] { return VerifyFinal(hSession, pSignature, ulSignatureLen); });
 }
 
 CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,

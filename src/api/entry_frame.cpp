@@ -8,9 +8,10 @@ namespace {
 
 #define ZORAD_H "----------------------------------------------- "
 #define ZORAD_PLAIN(name) {ZORAD_H name "\n", ZORAD_H name ": %08x\n"}
+#define ZORAD_SESSION(name) {ZORAD_H name " (%08X)\n", ZORAD_H name ": %08x\n"}
 
 // Indexed by EntryPoint.
-constexpr std::array<EntryTraceFormat, 33> kFormats = {{
+constexpr std::array<EntryTraceFormat, 41> kFormats = {{
     ZORAD_PLAIN("C_Initialize"),
     ZORAD_PLAIN("C_Finalize"),
     ZORAD_PLAIN("C_GetInfo"),
@@ -45,11 +46,20 @@ constexpr std::array<EntryTraceFormat, 33> kFormats = {{
     {ZORAD_H "C_GenerateRandom (%08X)\n", ZORAD_H "C_GenerateRandom: %08x\n"},
     {ZORAD_H "C_CloseAllSessions (%08X)\n", ZORAD_H "C_CloseAllSessions: %08x\n"},
     {ZORAD_H "C_SeedRandom (%08X)\n", ZORAD_H "C_SeedRandom: %08x\n"},
+    ZORAD_SESSION("C_SignUpdate"),
+    ZORAD_SESSION("C_SignFinal"),
+    ZORAD_SESSION("C_VerifyUpdate"),
+    ZORAD_SESSION("C_VerifyFinal"),
+    ZORAD_SESSION("C_DigestInit"),
+    ZORAD_SESSION("C_Digest"),
+    ZORAD_SESSION("C_DigestUpdate"),
+    ZORAD_SESSION("C_DigestFinal"),
 }};
-static_assert(kFormats.size() == static_cast<size_t>(EntryPoint::kSeedRandom) + 1,
+static_assert(kFormats.size() == static_cast<size_t>(EntryPoint::kDigestFinal) + 1,
               "one format pair per entry point");
 
 #undef ZORAD_PLAIN
+#undef ZORAD_SESSION
 #undef ZORAD_H
 
 }  // namespace

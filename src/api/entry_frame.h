@@ -19,7 +19,8 @@ enum class EntryPoint : uint8_t {
   kInitPIN, kSetPIN, kOpenSession, kCloseSession, kGetSessionInfo, kLogin, kLogout,
   kCreateObject, kDestroyObject, kGetAttributeValue, kSetAttributeValue,
   kFindObjectsInit, kFindObjects, kFindObjectsFinal, kSignInit, kSign, kVerifyInit,
-  kVerify, kGenerateKeyPair, kGenerateRandom, kCloseAllSessions, kSeedRandom,
+  kVerify, kGenerateKeyPair, kGenerateRandom, kCloseAllSessions, kSeedRandom, kSignUpdate,
+  kSignFinal, kVerifyUpdate, kVerifyFinal, kDigestInit, kDigest, kDigestUpdate, kDigestFinal,
 };
 
 struct EntryTraceFormat {

@@ -24,12 +24,14 @@ struct Mechanism {
 };
 
 // What the module accepts, the same for every slot: GOST R 34.10-2001 key
-// pairs generated on the card, and signatures over a hash given by the
-// application or computed by the card with GOST R 34.11-94.
+// pairs generated on the card, signatures over a hash given by the
+// application or computed by the card with GOST R 34.11-94, and that hash
+// on its own (a digest has no key, so no key sizes).
 constexpr Mechanism kMechanisms[] = {
     {CKM_GOSTR3410_KEY_PAIR_GEN, {256, 256, CKF_HW | CKF_GENERATE_KEY_PAIR}},
     {CKM_GOSTR3410, {256, 256, CKF_HW | CKF_SIGN | CKF_VERIFY}},
     {CKM_GOSTR3410_WITH_GOSTR3411, {256, 256, CKF_HW | CKF_SIGN | CKF_VERIFY}},
+    {CKM_GOSTR3411, {0, 0, CKF_HW | CKF_DIGEST}},
 };
 constexpr CK_ULONG kMechanismCount = std::size(kMechanisms);
 

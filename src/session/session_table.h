@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "platform/cryptoki.h"
+#include "session/collected_parts.h"
 #include "store/token_object.h"
 
 namespace zorad::session {
@@ -34,8 +35,20 @@ struct Session {
   // its key (0: none). Sign and verify share the pair.
   CK_MECHANISM_TYPE operationMechanism = 0;
   uint32_t operationKey = 0;
+  // The message C_SignUpdate or C_VerifyUpdate collected for it.
+  CollectedParts operationParts;
+  // The digest operation under way (CKM_GOSTR3411, the only digest) with
+  // the message its updates collected; none when empty.
+  std::optional<CollectedParts> digest;
   // The active object search, if any.
   std::optional<ObjectSearch> search;
+
+  // Ends the sign or verify operation: the key is used up and the collected
+  // message wiped. The mechanism stays.
+  void EndSignatureOperation() {
+    operationKey = 0;
+    operationParts.Clear();
+  }
 };
 
 using SessionMap = std::map<uint32_t, Session>;

@@ -1,7 +1,9 @@
 // Mechanisms missing, unknown or meant for something else, keys that do
-// not allow the use, and signature and search operations given bad
+// not allow the use, and signature, digest and search operations given bad
 // buffers, lengths or no operation at all.
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include "bad_input/sweep_world.h"
 
@@ -13,6 +15,8 @@ constexpr CK_ULONG kHuge = ~CK_ULONG{0} - 1;
 class MechanismSweep : public SweepWorldTest {
  protected:
   CK_MECHANISM gost_{CKM_GOSTR3410, nullptr, 0};
+  CK_MECHANISM gostHash_{CKM_GOSTR3410_WITH_GOSTR3411, nullptr, 0};
+  CK_MECHANISM digest_{CKM_GOSTR3411, nullptr, 0};
   CK_MECHANISM keyPairGen_{CKM_GOSTR3410_KEY_PAIR_GEN, nullptr, 0};
   CK_MECHANISM rsa_{CKM_RSA_PKCS, nullptr, 0};
   CK_MECHANISM unknown_{~CK_MECHANISM_TYPE{0}, nullptr, 0};
@@ -149,6 +153,69 @@ TEST_F(MechanismSweep, SigningVerifyingAndSearching) {
        CKR_OPERATION_NOT_INITIALIZED},
   };
   RunSweep("signing, verifying and searching", rows);
+}
+
+// The operations in parts and the digests; each row starts the operation
+// it needs (ending a digest left over by the row before).
+TEST_F(MechanismSweep, PartsAndDigests) {
+  auto& f = F();
+  auto inParts = [&](CK_MECHANISM* m, std::function<CK_RV()> call) {
+    return [&f, this, m, call] {
+      const CK_RV init = f.C_SignInit(rw_, m, privateKey_);
+      return init != CKR_OK ? init : call();
+    };
+  };
+  auto digests = [&](std::function<CK_RV()> call) {
+    return [&f, this, call] {
+      length_ = 64;
+      f.C_DigestFinal(rw_, signature_, &length_);  // ends a digest left over
+      const CK_RV init = f.C_DigestInit(rw_, &digest_);
+      return init != CKR_OK ? init : call();
+    };
+  };
+  std::vector<BadInput> rows = {
+      {"C_SignUpdate without an operation", [&] { return f.C_SignUpdate(publicRw_, data_, 1); },
+       CKR_OPERATION_NOT_INITIALIZED},
+      {"C_SignUpdate part NULL", [&] { return f.C_SignUpdate(rw_, nullptr, 1); },
+       CKR_ARGUMENTS_BAD},
+      {"C_SignUpdate of a given hash",
+       inParts(&gost_, [&] { return f.C_SignUpdate(rw_, data_, 1); }), CKR_FUNCTION_NOT_SUPPORTED},
+      {"C_SignUpdate huge length",
+       inParts(&gostHash_, [&] { return f.C_SignUpdate(rw_, data_, kHuge); }), CKR_DATA_LEN_RANGE},
+      {"C_SignFinal length NULL", [&] { return f.C_SignFinal(rw_, signature_, nullptr); },
+       CKR_ARGUMENTS_BAD},
+      {"C_VerifyUpdate huge length",
+       inParts(&gostHash_, [&] { return f.C_VerifyUpdate(rw_, data_, kHuge); }),
+       CKR_DATA_LEN_RANGE},
+      {"C_VerifyFinal signature NULL", [&] { return f.C_VerifyFinal(rw_, nullptr, 64); },
+       CKR_ARGUMENTS_BAD},
+      {"C_VerifyFinal signature of huge length",
+       inParts(&gostHash_, [&] { return f.C_VerifyFinal(rw_, signature_, kHuge); }),
+       CKR_SIGNATURE_LEN_RANGE},
+      {"C_DigestInit mechanism NULL", [&] { return f.C_DigestInit(rw_, nullptr); },
+       CKR_ARGUMENTS_BAD},
+      {"C_DigestInit signing mechanism", [&] { return f.C_DigestInit(publicRw_, &gost_); },
+       CKR_MECHANISM_INVALID},
+      {"C_Digest without an operation",
+       [&] { return length_ = 32, f.C_Digest(publicRw_, data_, 1, signature_, &length_); },
+       CKR_OPERATION_NOT_INITIALIZED},
+      {"C_Digest length pointer NULL",
+       [&] { return f.C_Digest(rw_, data_, 1, signature_, nullptr); }, CKR_ARGUMENTS_BAD},
+      {"C_Digest data NULL",
+       digests([&] { return length_ = 32, f.C_Digest(rw_, nullptr, 1, signature_, &length_); }),
+       CKR_ARGUMENTS_BAD},
+      {"C_Digest data of huge length",
+       digests([&] { return length_ = 32, f.C_Digest(rw_, data_, kHuge, signature_, &length_); }),
+       CKR_DATA_LEN_RANGE},
+      {"C_Digest buffer of 31 bytes",
+       digests([&] { return length_ = 31, f.C_Digest(rw_, data_, 1, signature_, &length_); }),
+       CKR_BUFFER_TOO_SMALL, [&] { EXPECT_EQ(32u, length_); }},
+      {"C_DigestUpdate huge length", digests([&] { return f.C_DigestUpdate(rw_, data_, kHuge); }),
+       CKR_DATA_LEN_RANGE},
+      {"C_DigestFinal length NULL", [&] { return f.C_DigestFinal(rw_, signature_, nullptr); },
+       CKR_ARGUMENTS_BAD},
+  };
+  RunSweep("operations in parts and digests", rows);
 }
 
 }  // namespace

@@ -51,8 +51,7 @@ TEST_F(SlotInfoTest, SlotsWithoutTokenOfTheFamily) {
       {"empty reader", [] { return nullptr; }, false},
       {"card of another family", [] { return std::make_shared<ForeignCard>(); }, false},
       {"chip without the application",
-       [] { return std::make_shared<sim::SimulatedCard>(sim::BlankCardPersonalisation()); },
-       false},
+       [] { return std::make_shared<sim::SimulatedCard>(sim::BlankCardPersonalisation()); }, false},
       {"token that cannot be read",
        [] {
          auto card = std::make_shared<sim::SimulatedCard>();
@@ -86,19 +85,21 @@ TEST_F(SlotInfoTest, MechanismTable) {
   CK_ULONG count = 5;
   EXPECT_CKR(CKR_OK, C_GetMechanismList(slotId, list, &count));
   EXPECT_EQ((std::vector<CK_MECHANISM_TYPE>{CKM_GOSTR3410_KEY_PAIR_GEN, CKM_GOSTR3410,
-                                            CKM_GOSTR3410_WITH_GOSTR3411, 0, 0}),
+                                            CKM_GOSTR3410_WITH_GOSTR3411, CKM_GOSTR3411, 0}),
             std::vector<CK_MECHANISM_TYPE>(list, list + 5));
-  EXPECT_EQ(3u, count);
+  EXPECT_EQ(4u, count);
   count = 2;
   EXPECT_CKR(CKR_BUFFER_TOO_SMALL, C_GetMechanismList(slotId, list, &count));
   EXPECT_CKR(CKR_SLOT_ID_INVALID, C_GetMechanismList(slotId + 1, nullptr, &count));
-  EXPECT_EQ(3u, count);
+  EXPECT_EQ(4u, count);
 
   CK_MECHANISM_INFO info{};
   EXPECT_CKR(CKR_OK, C_GetMechanismInfo(slotId, CKM_GOSTR3410_WITH_GOSTR3411, &info));
   EXPECT_EQ(CK_FLAGS{CKF_HW | CKF_SIGN | CKF_VERIFY}, info.flags);
   EXPECT_EQ(256u, info.ulMinKeySize);
-  EXPECT_CKR(CKR_MECHANISM_INVALID, C_GetMechanismInfo(slotId, CKM_GOSTR3411, &info));
+  EXPECT_CKR(CKR_OK, C_GetMechanismInfo(slotId, CKM_GOSTR3411, &info));
+  EXPECT_EQ(CK_FLAGS{CKF_HW | CKF_DIGEST}, info.flags);
+  EXPECT_CKR(CKR_MECHANISM_INVALID, C_GetMechanismInfo(slotId, CKM_GOSTR3411_HMAC, &info));
   EXPECT_EQ(0u, info.flags + info.ulMinKeySize + info.ulMaxKeySize);
 }
 

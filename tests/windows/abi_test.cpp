@@ -113,24 +113,24 @@ TEST_F(AbiTest, SessionInfoIs16PackedBytes) {
 TEST_F(AbiTest, MechanismListEntriesAre32Bit) {
   CK_ULONG count = 0;
   ASSERT_CKR(CKR_OK, F().C_GetMechanismList(slot_, nullptr, &count));
-  ASSERT_EQ(3u, count);
-  // Five entries offered: three filled, the rest cleared, nothing beyond.
+  ASSERT_EQ(4u, count);
+  // Five entries offered: four filled, the rest cleared, nothing beyond.
   Guarded<5 * 4> list;
   count = 5;
   ASSERT_CKR(CKR_OK,
              F().C_GetMechanismList(slot_, static_cast<CK_MECHANISM_TYPE*>(list.data()), &count));
-  EXPECT_EQ(3u, count);
+  EXPECT_EQ(4u, count);
   EXPECT_TRUE(list.GuardIntact());
   EXPECT_EQ(CKM_GOSTR3410_KEY_PAIR_GEN, list.U32(0));
   EXPECT_EQ(CKM_GOSTR3410, list.U32(4));
   EXPECT_EQ(CKM_GOSTR3410_WITH_GOSTR3411, list.U32(8));
-  EXPECT_EQ(0u, list.U32(12));
+  EXPECT_EQ(CKM_GOSTR3411, list.U32(12));
   EXPECT_EQ(0u, list.U32(16));
 
   count = 2;
   EXPECT_CKR(CKR_BUFFER_TOO_SMALL,
              F().C_GetMechanismList(slot_, static_cast<CK_MECHANISM_TYPE*>(list.data()), &count));
-  EXPECT_EQ(3u, count);
+  EXPECT_EQ(4u, count);
 
   Guarded<12> info;
   ASSERT_CKR(CKR_OK, F().C_GetMechanismInfo(slot_, CKM_GOSTR3410_WITH_GOSTR3411,
@@ -253,9 +253,12 @@ TEST(AbiFunctionListTest, StubsAnswerTheirConstants) {
        CKR_FUNCTION_NOT_PARALLEL},
       {"C_EncryptInit", [](CK_FUNCTION_LIST& f) { return f.C_EncryptInit(1, nullptr, 2); },
        CKR_FUNCTION_NOT_SUPPORTED},
-      {"C_Digest", [](CK_FUNCTION_LIST& f) { return f.C_Digest(1, nullptr, 5, nullptr, nullptr); },
+      {"C_DigestKey", [](CK_FUNCTION_LIST& f) { return f.C_DigestKey(1, 5); },
        CKR_FUNCTION_NOT_SUPPORTED},
-      {"C_SignUpdate", [](CK_FUNCTION_LIST& f) { return f.C_SignUpdate(1, nullptr, 0xFFFFFFFF); },
+      {"C_SignRecover",
+       [](CK_FUNCTION_LIST& f) {
+         return f.C_SignRecover(1, nullptr, 0xFFFFFFFF, nullptr, nullptr);
+       },
        CKR_FUNCTION_NOT_SUPPORTED},
       {"C_GetObjectSize", [](CK_FUNCTION_LIST& f) { return f.C_GetObjectSize(1, 2, nullptr); },
        CKR_FUNCTION_NOT_SUPPORTED},

@@ -148,6 +148,31 @@ TEST_F(CryptoTest, SignatureLengthQueries) {
   EXPECT_CKR(CKR_ARGUMENTS_BAD, Verify(message, longSignature));
 }
 
+// Signatures in parts and card digests through the 32-bit lengths: the
+// parts reach the card only at the final call.
+TEST_F(CryptoTest, SignInPartsAndDigest) {
+  ASSERT_CKR(CKR_OK, GenerateKeyPair());
+  Bytes message = Message(300);
+  ASSERT_CKR(CKR_OK, SignInit(CKM_GOSTR3410_WITH_GOSTR3411));
+  Sim().CardClearLog(kReader);
+  ASSERT_CKR(CKR_OK, F().C_SignUpdate(session_, message.data(), 100));
+  ASSERT_CKR(CKR_OK, F().C_SignUpdate(session_, message.data() + 100, 200));
+  EXPECT_EQ(0u, Sim().CardCountCommands(kReader, -1, 0x2A));
+  Bytes signature(64);
+  CK_ULONG length = 64;
+  ASSERT_CKR(CKR_OK, F().C_SignFinal(session_, signature.data(), &length));
+  EXPECT_EQ(3u, Sim().CardCountCommands(kReader, -1, 0x2A));  // two hash pieces, signature
+  EXPECT_TRUE(VerifiesOutside(HashOf(message), signature));
+
+  CK_MECHANISM digest{CKM_GOSTR3411, nullptr, 0};
+  Bytes abc = {'a', 'b', 'c'};
+  Bytes value(32);
+  length = 32;
+  ASSERT_CKR(CKR_OK, F().C_DigestInit(session_, &digest));
+  ASSERT_CKR(CKR_OK, F().C_Digest(session_, abc.data(), 3, value.data(), &length));
+  EXPECT_EQ(HashOf(abc), value);
+}
+
 TEST_F(CryptoTest, RandomBytesInCardSizedPieces) {
   for (CK_ULONG length : {1u, 32u, 33u, 100u, 1000u}) {
     SCOPED_TRACE(length);
