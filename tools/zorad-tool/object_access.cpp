@@ -1,5 +1,6 @@
 #include "object_access.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ckr_text.h"
@@ -127,7 +128,12 @@ ObjectInfo ReadObject(const Session& session, CK_OBJECT_HANDLE object,
   std::vector<CK_ATTRIBUTE> request = Request(types, buffers, false);
   CK_RV rv = session->C_GetAttributeValue(session.handle(), object, request.data(),
                                           static_cast<CK_ULONG>(request.size()));
-  if (rv == CKR_BUFFER_TOO_SMALL) {
+  // A value too large for its first guess may be reported as unavailable
+  // under CKR_ATTRIBUTE_TYPE_INVALID as well, when another type is missing.
+  const bool unresolved = std::any_of(request.begin(), request.end(), [](const CK_ATTRIBUTE& a) {
+    return a.ulValueLen == CK_UNAVAILABLE_INFORMATION;
+  });
+  if (rv == CKR_BUFFER_TOO_SMALL || (rv != CKR_OK && unresolved)) {
     request = Request(types, buffers, true);
     rv = session->C_GetAttributeValue(session.handle(), object, request.data(),
                                       static_cast<CK_ULONG>(request.size()));
