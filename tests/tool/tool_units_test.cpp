@@ -1,13 +1,16 @@
 // The tool's own parsers and encoders: command-line forms, hexadecimal,
-// object identifiers and parameter sets, against known encodings.
+// object identifiers and parameter sets, certificate requests, against known
+// encodings.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "certificate_text.h"
 #include "cli_options.h"
 #include "gost_params.h"
 #include "hex_text.h"
+#include "signed_structures.h"
 #include "tool_error.h"
 
 namespace zorad::tool {
@@ -83,6 +86,36 @@ TEST(ToolGostParams, NamesAndDescriptions) {
   EXPECT_EQ("CryptoPro-C (1.2.643.2.2.35.3)", DescribeParamSet(*EncodeOid("1.2.643.2.2.35.3")));
   EXPECT_EQ("1.2.3", DescribeParamSet(*EncodeOid("1.2.3")));
   EXPECT_EQ("0102", DescribeParamSet(Bytes{0x01, 0x02}));
+}
+
+// The request carries the card's signature as it came (s || r, no unused
+// bits even when its last byte is 0) over exactly the bytes the card was
+// given, and the key value as the token holds it (little-endian halves).
+TEST(ToolCertificates, RequestCarriesTheCardsSignatureAsItCame) {
+  GostPublicKey key{Bytes(64), *EncodeOid("1.2.643.2.2.35.1"), DefaultDigestParams()};
+  for (size_t i = 0; i < key.value.size(); ++i) key.value[i] = static_cast<uint8_t>(i + 1);
+  Bytes signature(64, 0x5A);
+  signature.front() = 0x01;
+  signature.back() = 0x00;
+  Bytes signedBytes;
+  const X509NamePtr subject = ParseSubject("/CN=Unit\\/Test/O=Zorad");
+  const Bytes der = CertificateRequest(key, subject.get(), [&](std::span<const uint8_t> tbs) {
+    signedBytes.assign(tbs.begin(), tbs.end());
+    return signature;
+  });
+  EXPECT_EQ(Bytes({0x03, 0x41, 0x00}), Bytes(der.end() - 67, der.end() - 64));
+  EXPECT_EQ(signature, Bytes(der.end() - 64, der.end()));
+  const unsigned char* p = der.data();
+  X509ReqPtr request(d2i_X509_REQ(nullptr, &p, static_cast<long>(der.size())));
+  ASSERT_TRUE(request);
+  EXPECT_EQ(
+      signedBytes,
+      Encoded([&](unsigned char** out) { return i2d_re_X509_REQ_tbs(request.get(), out); }, "tbs"));
+  EXPECT_EQ(key.value, GostPublicKeyValue(X509_REQ_get_X509_PUBKEY(request.get())));
+  EXPECT_EQ("CN = Unit/Test, O = Zorad", NameText(X509_REQ_get_subject_name(request.get())));
+  for (const char* bad : {"CN=x", "/CN", "/XX=y", "/CN=x/"}) {
+    EXPECT_THROW(ParseSubject(bad), UsageError) << bad;
+  }
 }
 
 }  // namespace

@@ -20,7 +20,8 @@ constexpr KnownOption kOptions[] = {
     {"key", true},         {"in", true},        {"out", true},      {"sig", true},
     {"mechanism", true},   {"pem", false},      {"object", true},   {"class", true},
     {"bytes", true},       {"no-block", false}, {"so", false},      {"login", false},
-    {"force", false},      {"help", false},     {"version", false},
+    {"force", false},      {"help", false},     {"version", false}, {"subject", true},
+    {"der", false},        {"attached", false},
 };
 
 const KnownOption* FindOption(std::string_view name) {

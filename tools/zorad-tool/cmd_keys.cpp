@@ -10,14 +10,6 @@
 namespace zorad::tool {
 namespace {
 
-std::optional<Bytes> IdOption(const ParsedArgs& args) {
-  const auto text = args.Find("id");
-  if (!text) return std::nullopt;
-  const auto id = ParseHex(*text);
-  if (!id) throw UsageError("'--id " + *text + "' is not hexadecimal (for example --id 01a2)");
-  return id;
-}
-
 std::optional<Bytes> ParamSetOption(const ParsedArgs& args) {
   const auto text = args.Find("paramset");
   if (!text) return std::nullopt;

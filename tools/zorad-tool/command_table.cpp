@@ -1,9 +1,15 @@
 #include "command_table.h"
 
+#include <algorithm>
+
+#include "certificate_commands.h"
+
 namespace zorad::tool {
 
-const std::vector<CommandSpec>& CommandTable() {
-  static const std::vector<CommandSpec> kCommands = {
+namespace {
+
+std::vector<CommandSpec> TokenAndKeyCommands() {
+  return {
       {"slots", "", "list the slots (readers) and their tokens", {}, {}, RunSlots},
       {"info", "", "show the module and the token of the slot", {}, {}, RunInfo},
       {"init",
@@ -85,6 +91,22 @@ const std::vector<CommandSpec>& CommandTable() {
        {},
        RunDemo},
   };
+}
+
+}  // namespace
+
+const std::vector<CommandSpec>& CommandTable() {
+  static const std::vector<CommandSpec> kCommands = [] {
+    std::vector<CommandSpec> commands = TokenAndKeyCommands();
+    // A key's life in order: the certificate commands follow the key
+    // commands.
+    const auto keys = std::find_if(commands.begin(), commands.end(), [](const CommandSpec& c) {
+      return std::string_view(c.name) == "delete";
+    });
+    const std::vector<CommandSpec> certificates = CertificateCommands();
+    commands.insert(keys, certificates.begin(), certificates.end());
+    return commands;
+  }();
   return kCommands;
 }
 

@@ -60,6 +60,14 @@ GeneratedKeyPair GenerateKeyPair(const Session& session, const std::string& labe
           "with --paramset OID.");
 }
 
+std::optional<Bytes> IdOption(const ParsedArgs& args) {
+  const auto text = args.Find("id");
+  if (!text) return std::nullopt;
+  const auto id = ParseHex(*text);
+  if (!id) throw UsageError("'--id " + *text + "' is not hexadecimal (for example --id 01a2)");
+  return id;
+}
+
 CK_MECHANISM_TYPE ParseMechanism(const std::optional<std::string>& text) {
   if (!text || *text == "gostr3410-with-gostr3411") return CKM_GOSTR3410_WITH_GOSTR3411;
   if (*text == "gostr3410") return CKM_GOSTR3410;

@@ -29,6 +29,9 @@ GeneratedKeyPair GenerateKeyPair(const Session& session, const std::string& labe
                                  const std::optional<Bytes>& id,
                                  const std::optional<Bytes>& paramSet);
 
+// --id HEX, when given; throws UsageError for text that is not hexadecimal.
+std::optional<Bytes> IdOption(const ParsedArgs& args);
+
 // --mechanism: gostr3410-with-gostr3411 (also the default) or gostr3410.
 CK_MECHANISM_TYPE ParseMechanism(const std::optional<std::string>& text);
 const char* MechanismName(CK_MECHANISM_TYPE mechanism);

@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "certificate_commands.h"
 #include "gost_params.h"
 
 namespace zorad::tool {
@@ -89,6 +90,12 @@ void PrintObject(std::ostream& out, const ObjectInfo& object, size_t number) {
   PrintFlag(out, object, CKA_VERIFY, "verify:     ");
   if (const Bytes* application = object.Find(CKA_APPLICATION)) {
     out << "    application: " << TextOrHex(*application) << "\n";
+  }
+  if (const Bytes* value = object.Find(CKA_VALUE); value && objectClass == CKO_CERTIFICATE) {
+    for (const auto& [name, text] : CertificateLines(*value)) {
+      out << "    " << name << ":" << std::string(name.size() < 11 ? 11 - name.size() : 1, ' ')
+          << text << "\n";
+    }
   }
   if (const Bytes* value = object.Find(CKA_VALUE)) {
     out << "    value:      " << value->size() << " bytes";

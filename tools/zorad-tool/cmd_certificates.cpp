@@ -1,0 +1,243 @@
+// csr, import-cert, sign-cms: a certificate for a key that never leaves the
+// card, and documents signed with it. Every signature comes from the card
+// through C_Sign, and the message digest of a CMS signature from C_Digest.
+#include <ctime>
+
+#include "certificate_commands.h"
+#include "certificate_text.h"
+#include "ckr_text.h"
+#include "commands.h"
+#include "cryptoki_session.h"
+#include "gost_params.h"
+#include "key_operations.h"
+#include "object_access.h"
+#include "signed_structures.h"
+
+namespace zorad::tool {
+namespace {
+
+// What the card hashes in one operation (the module's limit).
+constexpr size_t kCardDigestLimit = size_t{16} << 20;
+constexpr size_t kDigestPart = size_t{1} << 20;
+
+struct KeyPair {
+  CK_OBJECT_HANDLE privateKey = CK_INVALID_HANDLE;
+  GostPublicKey publicKey;
+};
+
+// The key pair named by --key; the user is logged in already.
+KeyPair FindKeyPair(const Session& session, const std::string& name) {
+  KeyPair pair;
+  pair.privateKey = FindKey(session, name, CKO_PRIVATE_KEY);
+  const ObjectInfo info = ReadObject(session, FindKey(session, name, CKO_PUBLIC_KEY),
+                                     {CKA_VALUE, CKA_GOSTR3410_PARAMS, CKA_GOSTR3411_PARAMS});
+  pair.publicKey.value = RequirePublicKeyValue(info);
+  const Bytes* paramSet = info.Find(CKA_GOSTR3410_PARAMS);
+  const Bytes* digest = info.Find(CKA_GOSTR3411_PARAMS);
+  if (paramSet == nullptr) {
+    throw ToolError(ExitCode::kFailed, "The public key '" + name + "' names no parameter set.");
+  }
+  pair.publicKey.paramSet = *paramSet;
+  pair.publicKey.digestParams = digest != nullptr ? *digest : DefaultDigestParams();
+  return pair;
+}
+
+CardSigner SignerFor(const Session& session, CK_OBJECT_HANDLE key) {
+  return [&session, key](std::span<const uint8_t> toBeSigned) {
+    return Sign(session, key, CKM_GOSTR3410_WITH_GOSTR3411, toBeSigned);
+  };
+}
+
+// GOST R 34.11-94 of `data`, computed by the card in parts.
+Bytes DigestOnCard(const Session& session, std::span<const uint8_t> data) {
+  CK_MECHANISM mechanism{CKM_GOSTR3411, nullptr, 0};
+  CheckRv("C_DigestInit", session->C_DigestInit(session.handle(), &mechanism));
+  for (size_t at = 0; at < data.size(); at += kDigestPart) {
+    const size_t part = std::min(kDigestPart, data.size() - at);
+    CheckRv("C_DigestUpdate",
+            session->C_DigestUpdate(session.handle(), const_cast<CK_BYTE*>(data.data() + at),
+                                    static_cast<CK_ULONG>(part)));
+  }
+  Bytes digest(kHashSize);
+  CK_ULONG length = static_cast<CK_ULONG>(digest.size());
+  CheckRv("C_DigestFinal", session->C_DigestFinal(session.handle(), digest.data(), &length));
+  digest.resize(std::min<size_t>(length, digest.size()));
+  return digest;
+}
+
+std::vector<CK_OBJECT_HANDLE> Certificates(const Session& session) {
+  Template search;
+  search.AddUlong(CKA_CLASS, CKO_CERTIFICATE);
+  return FindObjects(session, search);
+}
+
+// The token's certificate for the public key `value`.
+X509Ptr CertificateFor(const Session& session, const Bytes& value, const std::string& keyName) {
+  for (CK_OBJECT_HANDLE handle : Certificates(session)) {
+    const ObjectInfo info = ReadObject(session, handle, {CKA_VALUE});
+    const Bytes* der = info.Find(CKA_VALUE);
+    X509Ptr certificate = der != nullptr ? ParseCertificate(*der) : nullptr;
+    if (certificate && GostPublicKeyValue(X509_get_X509_PUBKEY(certificate.get())) == value) {
+      return certificate;
+    }
+  }
+  throw ToolError(ExitCode::kNoToken, "No certificate for the key '" + keyName +
+                                          "' on the token: store the one your certification "
+                                          "authority issued with 'zorad-tool import-cert'.");
+}
+
+// The CKA_ID of the token's public key whose value is `value`.
+std::optional<Bytes> IdOfKeyPair(const Session& session, const Bytes& value) {
+  Template search;
+  search.AddUlong(CKA_CLASS, CKO_PUBLIC_KEY);
+  for (CK_OBJECT_HANDLE handle : FindObjects(session, search)) {
+    const ObjectInfo info = ReadObject(session, handle, {CKA_VALUE, CKA_ID});
+    const Bytes* key = info.Find(CKA_VALUE);
+    if (key != nullptr && *key == value) {
+      const Bytes* id = info.Find(CKA_ID);
+      return id != nullptr ? *id : Bytes{};
+    }
+  }
+  return std::nullopt;
+}
+
+void WriteDerOrPem(const std::string& path, const Bytes& der, bool pem, const char* label) {
+  if (!pem) return WriteWholeFile(path, der);
+  const std::string text = Pem(der, label);
+  WriteWholeFile(path, Bytes(text.begin(), text.end()));
+}
+
+ExitCode RunCsr(ToolContext& context) {
+  const X509NamePtr subject = ParseSubject(context.args.Value("subject"));
+  Cryptoki cryptoki(context.functions);
+  Session session(cryptoki, cryptoki.ChooseSlot(context.args.Find("slot")), false);
+  session.Login(PinKind::kUser, ReadPin(context.args, "pin-env", PinName(PinKind::kUser)));
+  const std::string& keyName = context.args.Value("key");
+  const KeyPair pair = FindKeyPair(session, keyName);
+  const Bytes request =
+      CertificateRequest(pair.publicKey, subject.get(), SignerFor(session, pair.privateKey));
+  const std::string& output = context.args.Value("out");
+  WriteDerOrPem(output, request, !context.args.Has("der"), "CERTIFICATE REQUEST");
+  context.out << "Certificate request for the key '" << keyName << "' ("
+              << DescribeParamSet(pair.publicKey.paramSet) << ") in the name "
+              << NameText(subject.get()) << ", signed on the card, written to '" << output
+              << "'.\n";
+  return ExitCode::kOk;
+}
+
+Template CertificateTemplate(X509* certificate, const Bytes& der, const std::optional<Bytes>& id,
+                             const std::string& label) {
+  const auto encodeName = [](const X509_NAME* name) {
+    return Encoded([&](unsigned char** out) { return i2d_X509_NAME(name, out); }, "name");
+  };
+  const Bytes serial = Encoded(
+      [&](unsigned char** out) {
+        return i2d_ASN1_INTEGER(X509_get0_serialNumber(certificate), out);
+      },
+      "serial number");
+  Template object;
+  object.AddUlong(CKA_CLASS, CKO_CERTIFICATE)
+      .AddUlong(CKA_CERTIFICATE_TYPE, CKC_X_509)
+      .AddBool(CKA_TOKEN, true)
+      .AddBool(CKA_PRIVATE, false)
+      .AddText(CKA_LABEL, label)
+      .Add(CKA_SUBJECT, encodeName(X509_get_subject_name(certificate)))
+      .Add(CKA_ISSUER, encodeName(X509_get_issuer_name(certificate)))
+      .Add(CKA_SERIAL_NUMBER, serial)
+      .Add(CKA_VALUE, der);
+  if (id && !id->empty()) object.Add(CKA_ID, *id);
+  return object;
+}
+
+ExitCode RunImportCert(ToolContext& context) {
+  const std::string& input = context.args.Value("in");
+  const X509Ptr certificate = ParseCertificate(ReadWholeFile(input));
+  if (!certificate) {
+    throw ToolError(ExitCode::kFile, "'" + input + "' holds no X.509 certificate (PEM or DER).");
+  }
+  std::optional<Bytes> id = IdOption(context.args);
+  Cryptoki cryptoki(context.functions);
+  Session session(cryptoki, cryptoki.ChooseSlot(context.args.Find("slot")), true);
+  session.Login(PinKind::kUser, ReadPin(context.args, "pin-env", PinName(PinKind::kUser)));
+  if (!id) {
+    const auto value = GostPublicKeyValue(X509_get_X509_PUBKEY(certificate.get()));
+    if (value) id = IdOfKeyPair(session, *value);
+    if (!id) {
+      throw ToolError(ExitCode::kNoToken,
+                      "The certificate in '" + input +
+                          "' is for no key pair on the token: give --id to store it all the same.");
+    }
+  }
+  const Bytes der =
+      Encoded([&](unsigned char** out) { return i2d_X509(certificate.get(), out); }, "certificate");
+  const X509_NAME* subject = X509_get_subject_name(certificate.get());
+  std::string label = context.args.Find("label").value_or(CommonName(subject));
+  if (label.empty()) label = "certificate";
+  Template object = CertificateTemplate(certificate.get(), der, id, label);
+  CK_OBJECT_HANDLE handle = CK_INVALID_HANDLE;
+  CheckRv("C_CreateObject",
+          session->C_CreateObject(session.handle(), object.data(), object.size(), &handle));
+  context.out << "Certificate of " << NameText(subject) << " stored on the token as '" << label
+              << "' (id " << (id->empty() ? std::string("none") : Hex(*id)) << ").\n";
+  return ExitCode::kOk;
+}
+
+ExitCode RunSignCms(ToolContext& context) {
+  const std::string& input = context.args.Value("in");
+  const Bytes content = ReadWholeFile(input);
+  if (content.empty() || content.size() > kCardDigestLimit) {
+    throw ToolError(ExitCode::kUsage, "'" + input + "' holds " + std::to_string(content.size()) +
+                                          " bytes: the card signs documents of 1 byte to 16 MiB.");
+  }
+  Cryptoki cryptoki(context.functions);
+  Session session(cryptoki, cryptoki.ChooseSlot(context.args.Find("slot")), false);
+  session.Login(PinKind::kUser, ReadPin(context.args, "pin-env", PinName(PinKind::kUser)));
+  const std::string& keyName = context.args.Value("key");
+  const KeyPair pair = FindKeyPair(session, keyName);
+  const X509Ptr certificate = CertificateFor(session, pair.publicKey.value, keyName);
+  const bool attached = context.args.Has("attached");
+  const Bytes signedData =
+      CmsSignedData(certificate.get(), DigestOnCard(session, content),
+                    attached ? std::optional<std::span<const uint8_t>>(content) : std::nullopt,
+                    std::time(nullptr), SignerFor(session, pair.privateKey));
+  const std::string& output = context.args.Value("out");
+  WriteDerOrPem(output, signedData, context.args.Has("pem"), "CMS");
+  context.out << (attached ? "Attached" : "Detached") << " CMS signature of '" << input << "' by "
+              << NameText(X509_get_subject_name(certificate.get())) << " written to '" << output
+              << "'.\n";
+  return ExitCode::kOk;
+}
+
+}  // namespace
+
+std::vector<CommandSpec> CertificateCommands() {
+  return {
+      {"csr",
+       "--key LABEL|ID --subject /CN=.../O=... --out FILE [--der]",
+       "write a PKCS#10 certificate request for the key pair, signed on the card (PEM, or DER "
+       "with --der)",
+       {"key", "subject", "out", "der"},
+       {"key", "subject", "out"},
+       RunCsr},
+      {"import-cert",
+       "--in FILE [--id HEX] [--label L]",
+       "store an X.509 certificate (PEM or DER) on the token beside its key pair; the label "
+       "defaults to the subject's common name",
+       {"in", "id", "label"},
+       {"in"},
+       RunImportCert},
+      {"sign-cms",
+       "--key LABEL|ID --in FILE --out FILE [--pem] [--attached]",
+       "write a CMS signature of the file (detached unless --attached) with the key's "
+       "certificate from the token",
+       {"key", "in", "out", "pem", "attached"},
+       {"key", "in", "out"},
+       RunSignCms},
+  };
+}
+
+std::vector<std::pair<std::string, std::string>> CertificateLines(std::span<const uint8_t> der) {
+  return DescribeCertificate(der);
+}
+
+}  // namespace zorad::tool

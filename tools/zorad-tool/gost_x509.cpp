@@ -1,0 +1,112 @@
+#include "gost_x509.h"
+
+#include <openssl/asn1t.h>
+#include <openssl/err.h>
+#include <openssl/objects.h>
+
+#include "tool_error.h"
+
+namespace zorad::tool {
+namespace {
+
+// GostR3410-2001-PublicKeyParameters without the optional cipher set.
+struct GostKeyParameters {
+  ASN1_OBJECT* paramSet;
+  ASN1_OBJECT* digestParams;
+};
+
+// The ASN.1 templates, defined at the end of the file.
+DECLARE_ASN1_ITEM(GostKeyParameters)
+
+Bytes EncodedParameters(const GostPublicKey& key) {
+  ObjectPtr paramSet = ObjectFromDer(key.paramSet);
+  ObjectPtr digest = ObjectFromDer(key.digestParams);
+  if (!paramSet || !digest) {
+    throw ToolError(ExitCode::kFailed,
+                    "The public key's parameter set is no object identifier: the key cannot be "
+                    "described in a certificate request.");
+  }
+  GostKeyParameters parameters{paramSet.get(), digest.get()};
+  return Encoded(
+      [&](unsigned char** out) {
+        return ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(&parameters), out,
+                             ASN1_ITEM_rptr(GostKeyParameters));
+      },
+      "key parameters");
+}
+
+}  // namespace
+
+void SetGostPublicKey(X509_PUBKEY* info, const GostPublicKey& key) {
+  if (key.value.size() != kGostPublicKeySize) {
+    throw ToolError(ExitCode::kFailed, "The public key on the token is not 64 bytes long.");
+  }
+  const Bytes parameters = EncodedParameters(key);
+  OpenSslPtr<ASN1_STRING, ASN1_STRING_free> sequence(ASN1_STRING_type_new(V_ASN1_SEQUENCE));
+  OpenSslPtr<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free> point(ASN1_OCTET_STRING_new());
+  if (!sequence || !point ||
+      !ASN1_STRING_set(sequence.get(), parameters.data(), static_cast<int>(parameters.size())) ||
+      !ASN1_OCTET_STRING_set(point.get(), key.value.data(), static_cast<int>(key.value.size()))) {
+    ThrowOpenSsl("Building the public key");
+  }
+  unsigned char* bits = nullptr;
+  const int bitsLength = i2d_ASN1_OCTET_STRING(point.get(), &bits);
+  if (bitsLength <= 0 ||
+      !X509_PUBKEY_set0_param(info, OBJ_nid2obj(NID_id_GostR3410_2001), V_ASN1_SEQUENCE,
+                              sequence.get(), bits, bitsLength)) {
+    OPENSSL_free(bits);
+    ThrowOpenSsl("Building the public key");
+  }
+  sequence.release();  // owned by `info` now, as are the bits
+}
+
+std::optional<Bytes> GostPublicKeyValue(X509_PUBKEY* info) {
+  ASN1_OBJECT* algorithm = nullptr;
+  const unsigned char* bits = nullptr;
+  int bitsLength = 0;
+  if (info == nullptr || !X509_PUBKEY_get0_param(&algorithm, &bits, &bitsLength, nullptr, info) ||
+      OBJ_obj2nid(algorithm) != NID_id_GostR3410_2001) {
+    return std::nullopt;
+  }
+  const unsigned char* p = bits;
+  OpenSslPtr<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free> point(
+      d2i_ASN1_OCTET_STRING(nullptr, &p, bitsLength));
+  ERR_clear_error();
+  if (!point || p != bits + bitsLength || ASN1_STRING_length(point.get()) != kGostPublicKeySize) {
+    return std::nullopt;
+  }
+  const unsigned char* value = ASN1_STRING_get0_data(point.get());
+  return Bytes(value, value + kGostPublicKeySize);
+}
+
+AlgorithmPtr Algorithm(int nid, bool nullParameters) {
+  AlgorithmPtr algorithm(X509_ALGOR_new());
+  if (!algorithm || !X509_ALGOR_set0(algorithm.get(), OBJ_nid2obj(nid),
+                                     nullParameters ? V_ASN1_NULL : V_ASN1_UNDEF, nullptr)) {
+    ThrowOpenSsl("Building an algorithm identifier");
+  }
+  return algorithm;
+}
+
+BitStringPtr SignatureBits(std::span<const uint8_t> signature) {
+  BitStringPtr bits(ASN1_BIT_STRING_new());
+  if (!bits || !ASN1_BIT_STRING_set(bits.get(), const_cast<unsigned char*>(signature.data()),
+                                    static_cast<int>(signature.size()))) {
+    ThrowOpenSsl("Building the signature value");
+  }
+  bits->flags = (bits->flags & ~0x07L) | ASN1_STRING_FLAG_BITS_LEFT;  // 0 bits unused
+  return bits;
+}
+
+}  // namespace zorad::tool
+
+// clang-format off
+namespace zorad::tool {
+namespace {
+ASN1_SEQUENCE(GostKeyParameters) = {
+    ASN1_SIMPLE(GostKeyParameters, paramSet, ASN1_OBJECT),
+    ASN1_SIMPLE(GostKeyParameters, digestParams, ASN1_OBJECT),
+} ASN1_SEQUENCE_END(GostKeyParameters)
+}  // namespace
+}  // namespace zorad::tool
+// clang-format on
