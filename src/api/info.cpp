@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "api/entry_frame.h"
-#include "card/text_field.h"
+#include "platform/text_field.h"
 #include "slot/slot_table.h"
 
 namespace zorad::api {
@@ -12,9 +12,9 @@ namespace {
 void FillLibraryInfo(CK_INFO* info) {
   std::memset(info, 0, sizeof *info);
   info->cryptokiVersion = {2, 30};
-  card::CopyBlankPadded(info->manufacturerID, "Corvantix");
+  platform::CopyBlankPadded(info->manufacturerID, "Corvantix");
   info->flags = 0;
-  card::CopyBlankPadded(info->libraryDescription, "Velmoran PKCS#11 API");
+  platform::CopyBlankPadded(info->libraryDescription, "Velmoran PKCS#11 API");
   info->libraryVersion = {1, 0};
 }
 

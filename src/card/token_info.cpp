@@ -4,10 +4,10 @@
 #include <cstring>
 
 #include "card/apdu.h"
-#include "card/text_field.h"
 #include "card/token_info_file.h"
 #include "card/token_pin_state.h"
 #include "card/token_transaction.h"
+#include "platform/text_field.h"
 #include "reader/reader.h"
 #include "store/area_layout.h"
 #include "store/area_select.h"
@@ -139,7 +139,7 @@ CK_RV ReadFromCard(slot::Slot& slot, TokenTransaction& transaction, TokenInfoUse
   bool blank = false;
   CK_RV rv = ReadTokenFiles(transaction, token, blank, last);
   if (rv != CKR_OK) return rv;
-  CopyBlankPadded(token.model.data(), token.model.size(), kTokenModel);
+  platform::CopyBlankPadded(token.model.data(), token.model.size(), kTokenModel);
   if (token.info.writeChunk == 0) token.info.writeChunk = kDefaultWriteChunk;
   rv = ReadSerialNumber(transaction.reader(), token, last);
   if (rv != CKR_OK) return rv;

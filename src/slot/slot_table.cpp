@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "api/module_state.h"
-#include "card/text_field.h"
 #include "card/token.h"
+#include "platform/text_field.h"
 #include "reader/reader.h"
 #include "reader/reader_context.h"
 #include "session/object_table.h"
@@ -99,7 +99,7 @@ CK_RV AddSlot(const std::string& name, uint32_t& slotId) {
   slot->flags = kReaderPresent;
   slot->reportedFlags = 0;
   slot->info = CK_SLOT_INFO{};
-  card::CopyBlankPadded(slot->info.slotDescription, name.c_str());
+  platform::CopyBlankPadded(slot->info.slotDescription, name.c_str());
   slotId = NextSlotId();
   slot->slotId = slotId;
   Slot& added = *slot;
@@ -114,7 +114,7 @@ CK_RV AddSlot(const std::string& name, uint32_t& slotId) {
     RecoverFromReaderError(read);
     version = 0;
   }
-  card::CopyBlankPadded(added.info.manufacturerID, vendor, vendorLength);
+  platform::CopyBlankPadded(added.info.manufacturerID, vendor, vendorLength);
   DescribeSlot(added, version);
   return read == reader::RDR_OK ? CKR_OK : CKR_FUNCTION_FAILED;
 }

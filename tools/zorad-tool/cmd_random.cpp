@@ -31,7 +31,7 @@ ExitCode RunRandom(ToolContext& context) {
   } else {
     std::string hex = Hex(bytes);
     context.out << hex << "\n";
-    card::SecureWipe(hex.data(), hex.size());
+    Wipe(hex.data(), hex.size());
   }
   return ExitCode::kOk;
 }

@@ -5,12 +5,10 @@
 
 #include <string>
 
-#include "card/secure_buffer.h"
 #include "cli_options.h"
+#include "secret.h"
 
 namespace zorad::tool {
-
-using Secret = card::SecureBuffer;
 
 // The PIN from the variable named by option `envOption` when it was given,
 // else from a prompt. Throws UsageError when the variable is not set and

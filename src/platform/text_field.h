@@ -1,12 +1,13 @@
 // Text fields of the PKCS#11 information structures: blank-padded, with no
-// terminator inside the field.
+// terminator inside the field. Shared by every layer that fills one (the
+// library, slot and token information).
 #pragma once
 
 #include <cstddef>
 #include <algorithm>
 #include <cstring>
 
-namespace zorad::card {
+namespace zorad::platform {
 
 // Sets the field to blanks, then copies the text without its terminator,
 // cut at the field width.
@@ -31,4 +32,4 @@ void CopyBlankPadded(unsigned char (&field)[N], const unsigned char* text, size_
   std::copy(text, std::find(text, end, 0), field);
 }
 
-}  // namespace zorad::card
+}  // namespace zorad::platform
