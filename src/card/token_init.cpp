@@ -8,7 +8,6 @@
 #include "card/token_login.h"
 #include "card/token_transaction.h"
 #include "reader/reader.h"
-#include "slot/slot_token.h"
 #include "store/area.h"
 #include "store/area_layout.h"
 #include "store/area_select.h"
@@ -19,13 +18,6 @@ namespace {
 
 using reader::RDR_OK;
 using reader::ReaderResult;
-
-// The result of one step, and whether the slot keeps its new Token record
-// when the step failed (only when the card refused the SO PIN).
-struct Outcome {
-  CK_RV rv = CKR_OK;
-  bool keepToken = false;
-};
 
 size_t WriteChunkOf(const Token& token) {
   const uint16_t chunk = token.info.writeChunk;
@@ -55,7 +47,7 @@ bool AreasAddressable(const Token& token) {
 
 // VERIFY of the SO PIN in its PIN block: padded with '1' to 8 bytes, a
 // longer PIN whole, as login and PIN changes send it.
-Outcome ProveSoPin(reader::Reader* r, const uint8_t* pin, size_t pinLength) {
+InitOutcome ProveSoPin(reader::Reader* r, const uint8_t* pin, size_t pinLength) {
   PinBlock block;
   if (!block.Assign(pin, pinLength)) return {CKR_PIN_LEN_RANGE};
   const ReaderResult result = APDU_Verify(r, kSoPinReference, block.data(), block.size());
@@ -99,8 +91,8 @@ CK_RV WriteLabel(slot::Slot& slot, const uint8_t* label) {
 
 // Everything inside the transaction, from reading the token information to
 // the label.
-Outcome InitializeOnCard(slot::Slot& slot, const uint8_t* pin, size_t pinLength,
-                         const uint8_t* label) {
+InitOutcome InitializeOnCard(slot::Slot& slot, const uint8_t* pin, size_t pinLength,
+                             const uint8_t* label) {
   CK_RV rv = ReadTokenInfo(slot, TokenInfoUse::kInitialisation);
   if (rv != CKR_OK) return {rv};
   const Token& token = *slot.token;
@@ -111,7 +103,7 @@ Outcome InitializeOnCard(slot::Slot& slot, const uint8_t* pin, size_t pinLength,
   if (APDU_GetChallenge(r, userPin.data(), userPin.size()) != RDR_OK) {
     return {CKR_FUNCTION_FAILED};
   }
-  const Outcome proven = ProveSoPin(r, pin, pinLength);
+  const InitOutcome proven = ProveSoPin(r, pin, pinLength);
   if (proven.rv != CKR_OK) return proven;
   rv = ReplaceUserPin(r, userPin);
   if (rv == CKR_OK) rv = FormatArea(slot, true);
@@ -120,31 +112,25 @@ Outcome InitializeOnCard(slot::Slot& slot, const uint8_t* pin, size_t pinLength,
   return {rv};
 }
 
-CK_RV Finished(CK_RV rv) {
-  ZORAD_TRACE(trace::kOperations, "InitializeToken: %x\n", static_cast<unsigned>(rv));
-  return rv;
+InitOutcome Finished(InitOutcome outcome) {
+  ZORAD_TRACE(trace::kOperations, "InitializeToken: %x\n", static_cast<unsigned>(outcome.rv));
+  return outcome;
 }
 
 }  // namespace
 
-CK_RV InitializeToken(slot::Slot& slot, const uint8_t* pin, size_t pinLength,
-                      const uint8_t* label) {
+InitOutcome InitializeToken(slot::Slot& slot, const uint8_t* pin, size_t pinLength,
+                            const uint8_t* label) {
   ZORAD_TRACE(trace::kOperations, "InitializeToken\n");
-  if (label == nullptr || (pin == nullptr && pinLength != 0)) return CKR_ARGUMENTS_BAD;
-  if (!slot.reader || slot::InsertToken(slot, false) != CKR_OK) return CKR_FUNCTION_FAILED;
+  if (label == nullptr || (pin == nullptr && pinLength != 0)) return {CKR_ARGUMENTS_BAD};
+  if (!slot.reader || !slot.token) return Finished({CKR_FUNCTION_FAILED});
   TokenTransaction transaction(slot);
-  if (transaction.Begin() != CKR_OK) return CKR_FUNCTION_FAILED;
-  const Outcome outcome = InitializeOnCard(slot, pin, pinLength, label);
+  if (transaction.Begin() != CKR_OK) return Finished({CKR_FUNCTION_FAILED});
+  const InitOutcome outcome = InitializeOnCard(slot, pin, pinLength, label);
   // Every card write is done when ending fails here; the token is read
   // afresh from the card either way, so the result stands.
   transaction.End();
-  if (outcome.rv != CKR_OK) {
-    if (!outcome.keepToken) slot::RemoveToken(slot);
-    return Finished(outcome.rv);
-  }
-  const CK_RV removed = slot::RemoveToken(slot) == CKR_OK ? CKR_OK : CKR_FUNCTION_FAILED;
-  slot.reader->previousState = 0;
-  return Finished(removed);
+  return Finished(outcome);
 }
 
 }  // namespace zorad::card

@@ -16,17 +16,23 @@ namespace zorad::card {
 
 inline constexpr size_t kRandomUserPinLength = 8;
 
+// What initialising leaves to the slot layer besides its result: whether
+// the slot keeps the Token record attached for the card (only after the card
+// refused the SO PIN: the card is as it was) or drops it, so that the token
+// is read afresh from the card.
+struct InitOutcome {
+  CK_RV rv = CKR_OK;
+  bool keepToken = false;
+};
+
 // Initialises the token in the slot's reader with the SO PIN (`pinLength`
 // bytes, within the token's minimum and maximum PIN length) and the 32-byte
-// blank-padded `label`.
-//
-// The slot gets a new Token record for the card; after success it has none
-// and no open reader (the reader's previousState is cleared so that the
-// next slot synchronisation reads the card afresh). Results:
+// blank-padded `label`. The slot layer has attached a new Token record for
+// the card and connected to it. Results:
 // - CKR_ARGUMENTS_BAD for a missing label or PIN, before anything happens;
 // - CKR_PIN_LEN_RANGE for a PIN length outside the token's limits (nothing
 //   sent); CKR_PIN_INCORRECT for a wrong SO PIN, CKR_PIN_LOCKED for a
-//   blocked one, after which the new Token record stays in the slot;
+//   blocked one;
 // - CKR_DEVICE_ERROR, with the card unchanged, when an area's erase range
 //   or allocation table lies outside what the card commands can address;
 // - CKR_DEVICE_ERROR when erasing an area or writing the label fails, the
@@ -34,6 +40,7 @@ inline constexpr size_t kRandomUserPinLength = 8;
 //   other card and reader failures; what was written by then stays.
 // A failure to end the transaction after every write succeeded does not
 // fail the initialisation.
-CK_RV InitializeToken(slot::Slot& slot, const uint8_t* pin, size_t pinLength, const uint8_t* label);
+InitOutcome InitializeToken(slot::Slot& slot, const uint8_t* pin, size_t pinLength,
+                            const uint8_t* label);
 
 }  // namespace zorad::card

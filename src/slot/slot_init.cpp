@@ -11,6 +11,19 @@
 
 namespace zorad::slot {
 
+CK_RV InitializeCardInSlot(Slot& slot, const uint8_t* pin, size_t pinLength, const uint8_t* label) {
+  if (!slot.reader || InsertToken(slot, false) != CKR_OK) {
+    RemoveToken(slot);
+    return CKR_FUNCTION_FAILED;
+  }
+  const card::InitOutcome outcome = card::InitializeToken(slot, pin, pinLength, label);
+  if (outcome.keepToken) return outcome.rv;
+  const CK_RV removed = RemoveToken(slot);
+  if (outcome.rv != CKR_OK) return outcome.rv;
+  slot.reader->previousState = 0;
+  return removed == CKR_OK ? CKR_OK : CKR_FUNCTION_FAILED;
+}
+
 CK_RV InitTokenInSlot(CK_SLOT_ID slotId, const uint8_t* pin, size_t pinLength,
                       const uint8_t* label) {
   ZORAD_TRACE(trace::kOperations, "InitTokenInSlot\n");
@@ -23,7 +36,7 @@ CK_RV InitTokenInSlot(CK_SLOT_ID slotId, const uint8_t* pin, size_t pinLength,
     ClearSlot(*slot);
     session::CloseAllSessions(slot->slotId);
   }
-  const CK_RV rv = card::InitializeToken(*slot, pin, pinLength, label);
+  const CK_RV rv = InitializeCardInSlot(*slot, pin, pinLength, label);
   // The slot was cleared above: whatever came of the initialisation, the
   // card is read again as if just inserted, or the token would be missing
   // from its slot until the card is taken out. A card that is intact

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/cryptoki.h"
+#include "slot/slot.h"
 
 namespace zorad::slot {
 
@@ -18,5 +19,13 @@ namespace zorad::slot {
 // else the initialisation's result.
 CK_RV InitTokenInSlot(CK_SLOT_ID slotId, const uint8_t* pin, size_t pinLength,
                       const uint8_t* label);
+
+// The initialisation itself: attaches a new Token record for the card,
+// lets the card layer initialise it and keeps or drops the record as the
+// card layer decides. After success the slot holds no token and the reader
+// no connection, and the reader's previousState is cleared so that the next
+// synchronisation reads the card afresh. CKR_FUNCTION_FAILED when the card
+// cannot be connected, else the initialisation's result.
+CK_RV InitializeCardInSlot(Slot& slot, const uint8_t* pin, size_t pinLength, const uint8_t* label);
 
 }  // namespace zorad::slot

@@ -13,6 +13,7 @@
 #include "signing/card_slot_fixture.h"
 #include "sim/card/card_state.h"
 #include "sim/pcsc/pcsc_double.h"
+#include "slot/slot_init.h"
 #include "slot/slot_token.h"
 #include "store/byte_order.h"
 #include "store/crc32.h"
@@ -33,8 +34,8 @@ std::string Label(const std::string& text) {
 class TokenInitTest : public CardSlotTest {
  protected:
   CK_RV Initialize(const std::string& soPin, const std::string& label = Label("Fresh token")) {
-    return card::InitializeToken(EmptySlot(), reinterpret_cast<const uint8_t*>(soPin.data()),
-                                 soPin.size(), reinterpret_cast<const uint8_t*>(label.data()));
+    return slot::InitializeCardInSlot(EmptySlot(), reinterpret_cast<const uint8_t*>(soPin.data()),
+                                      soPin.size(), reinterpret_cast<const uint8_t*>(label.data()));
   }
 
   // The card's whole persistent state, as its image file holds it.
@@ -226,13 +227,13 @@ TEST_F(TokenInitTest, FailureOfAnyCommand) {
 TEST_F(TokenInitTest, MissingArguments) {
   InsertCard();
   const Bytes label(32, ' ');
-  EXPECT_CKR(
-      CKR_ARGUMENTS_BAD,
-      card::InitializeToken(EmptySlot(), reinterpret_cast<const uint8_t*>("87654321"), 8, nullptr));
-  EXPECT_CKR(CKR_ARGUMENTS_BAD, card::InitializeToken(EmptySlot(), nullptr, 8, label.data()));
+  EXPECT_CKR(CKR_ARGUMENTS_BAD,
+             slot::InitializeCardInSlot(EmptySlot(), reinterpret_cast<const uint8_t*>("87654321"),
+                                        8, nullptr));
+  EXPECT_CKR(CKR_ARGUMENTS_BAD, slot::InitializeCardInSlot(EmptySlot(), nullptr, 8, label.data()));
   EXPECT_TRUE(Commands().empty());
   // No PIN at all is a PIN of length 0, refused by the token's limits.
-  EXPECT_CKR(CKR_PIN_LEN_RANGE, card::InitializeToken(EmptySlot(), nullptr, 0, label.data()));
+  EXPECT_CKR(CKR_PIN_LEN_RANGE, slot::InitializeCardInSlot(EmptySlot(), nullptr, 0, label.data()));
 }
 
 // Every card write was done when the transaction failed to end: the
