@@ -1,6 +1,7 @@
 // PIN commands: VERIFY and CHANGE REFERENCE DATA. Their data (PINs, key
 // values) is never shown by the APDU trace, and the command buffer is wiped
-// once sent.
+// once sent. A card that accepted a PIN in VERIFY holds a verification made
+// by this module, which the reader resets away when it lets the card go.
 #include "card/apdu.h"
 #include "card/apdu_command.h"
 
@@ -23,7 +24,11 @@ ReaderResult APDU_Verify(Reader* reader, uint8_t reference, const uint8_t* data,
   if ((data == nullptr) != (length == 0) || length > kMaxData) {
     return reader::RDR_BAD_ARGUMENTS;
   }
-  return SendReferenceData(reader, 0x20, 0x00, reference, data, length);
+  const ReaderResult result = SendReferenceData(reader, 0x20, 0x00, reference, data, length);
+  // Without data VERIFY only asks for the PIN's state, which may be another
+  // application's verification.
+  if (result == reader::RDR_OK && length != 0) reader->pinVerified = true;
+  return result;
 }
 
 ReaderResult APDU_ChangeRefData(Reader* reader, uint8_t reference, const uint8_t* data,

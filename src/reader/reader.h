@@ -33,6 +33,11 @@ struct Reader {
   // Begun transactions not yet ended. Only the outermost begin and end reach
   // PC/SC, so a token operation may run inside another one's transaction.
   uint32_t transactionDepth = 0;
+  // A PIN was proven to the card through this reader since the module last
+  // powered the card down or reset it (set when the card accepts a VERIFY).
+  // Only then does closing the connection reset the card: other
+  // applications' cards, and their PIN verifications, are left alone.
+  bool pinVerified = false;
 };
 
 // A reader without connection, holding a copy of `name`. Null only when the
@@ -44,7 +49,9 @@ std::unique_ptr<Reader> NewReader(const char* name);
 // reader's own name.
 ReaderResult OpenReader(const char* name, Reader* reader);
 
-// Disconnects, resetting the card. RDR_OK at once when not connected.
+// Disconnects. The card is reset when a PIN was verified on it
+// (pinVerified), so that no verification outlives the module's use of it;
+// any other card is left as it is. RDR_OK at once when not connected.
 ReaderResult CloseReader(Reader* reader);
 
 enum class ResetMode : uint32_t { kLeave = 0, kReset = 1, kUnpower = 2 };

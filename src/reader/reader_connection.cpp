@@ -141,7 +141,9 @@ ReaderResult CloseReader(Reader* reader) {
               reader != nullptr ? reader->name.c_str() : "");
   if (reader == nullptr) return RDR_BAD_ARGUMENTS;
   if (reader->card == 0) return RDR_OK;
-  const LONG rc = SCardDisconnect(reader->card, SCARD_RESET_CARD);
+  const LONG rc =
+      SCardDisconnect(reader->card, reader->pinVerified ? SCARD_RESET_CARD : SCARD_LEAVE_CARD);
+  reader->pinVerified = false;
   reader->currentState &= 0xFFF;  // the event count no longer applies
   DropConnection(*reader);
   reader->lastError = ScardCode(rc);
@@ -157,12 +159,14 @@ ReaderResult ResetReader(Reader* reader, uint32_t mode) {
   if (mode == static_cast<uint32_t>(ResetMode::kUnpower)) {
     rc = SCardDisconnect(reader->card, SCARD_UNPOWER_CARD);
     DropConnection(*reader);
+    reader->pinVerified = false;
     reader->lastError = ScardCode(rc);
     if (rc != SCARD_S_SUCCESS) return MapSCardError(rc);
     rc = Connect(*reader, reader->shareMode);
   } else {
     const bool reset = mode == static_cast<uint32_t>(ResetMode::kReset);
     rc = Reconnect(*reader, reset ? SCARD_RESET_CARD : SCARD_LEAVE_CARD);
+    if (reset && rc == SCARD_S_SUCCESS) reader->pinVerified = false;
   }
   if (rc != SCARD_S_SUCCESS) return MapSCardError(rc);
   ZORAD_TRACE(trace::kOperations, "ResetReader: 0\n");

@@ -102,10 +102,15 @@ TEST_F(ConnectionTest, ResetModesAndClose) {
   EXPECT_EQ(1, card_->powerOffs);
   EXPECT_NE(0u, reader_->card);
 
+  // Closing resets the card only when a PIN was verified on it here.
   reader_->currentState = 0x00050022;
   EXPECT_EQ(RDR_OK, CloseReader(reader_.get()));
   EXPECT_EQ(0u, reader_->card);
   EXPECT_EQ(0x022u, reader_->currentState);
+  EXPECT_EQ(1, card_->resets);
+  ASSERT_EQ(RDR_OK, OpenReader(kReaderName, reader_.get()));
+  reader_->pinVerified = true;
+  EXPECT_EQ(RDR_OK, CloseReader(reader_.get()));
   EXPECT_EQ(2, card_->resets);
   EXPECT_EQ(RDR_OK, CloseReader(reader_.get()));
   EXPECT_EQ(RDR_NOT_CONNECTED, ResetReader(reader_.get(), 1));

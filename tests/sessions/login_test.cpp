@@ -66,6 +66,9 @@ TEST_F(LoginTest, LoginIsSharedBySessionsAndOutlivesThem) {
   ASSERT_CKR(CKR_OK, C_Logout(later));
   EXPECT_EQ(CKS_RW_PUBLIC_SESSION, StateOf(later));
   EXPECT_FALSE(card_->IsPinVerified(kUserReference)) << "logout powers the card down";
+  ASSERT_CKR(CKR_OK, Login(later, CKU_USER, kUserPin));
+  ASSERT_CKR(CKR_OK, C_Finalize(nullptr));
+  EXPECT_FALSE(card_->IsPinVerified(kUserReference)) << "finalisation resets the card";
 }
 
 TEST_F(LoginTest, ClosingAllSessionsOfTheSlotKeepsTheLogin) {

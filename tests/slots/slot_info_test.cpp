@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "slots/slots_fixture.h"
+#include "support/token_fixture.h"
 
 namespace zorad::test {
 namespace {
@@ -41,7 +42,10 @@ TEST_F(SlotInfoTest, SlotInformationFromTheReaderDriver) {
   EXPECT_CKR(CKR_SLOT_ID_INVALID, C_GetSlotInfo(SlotList().back() + 1, &info));
 }
 
+// Another application's card is looked at and left as it is, its PIN
+// verifications with it: never reset.
 TEST_F(SlotInfoTest, SlotsWithoutTokenOfTheFamily) {
+  const auto foreign = std::make_shared<ForeignCard>();
   struct Case {
     const char* what;
     MakeCard card;
@@ -49,7 +53,7 @@ TEST_F(SlotInfoTest, SlotsWithoutTokenOfTheFamily) {
   };
   const Case cases[] = {
       {"empty reader", [] { return nullptr; }, false},
-      {"card of another family", [] { return std::make_shared<ForeignCard>(); }, false},
+      {"card of another family", [&] { return foreign; }, false},
       {"chip without the application",
        [] { return std::make_shared<sim::SimulatedCard>(sim::BlankCardPersonalisation()); }, false},
       {"token that cannot be read",
@@ -76,6 +80,8 @@ TEST_F(SlotInfoTest, SlotsWithoutTokenOfTheFamily) {
     CK_TOKEN_INFO info;
     EXPECT_CKR(CKR_TOKEN_NOT_PRESENT, C_GetTokenInfo(slotId, &info));
   }
+  ASSERT_CKR(CKR_OK, C_Finalize(nullptr));
+  EXPECT_EQ(0, foreign->resets);
 }
 
 TEST_F(SlotInfoTest, MechanismTable) {

@@ -18,14 +18,16 @@
 
 namespace zorad::test {
 
-// A card of another family: "file not found" to every command.
+// A card of another family: "file not found" to every command. Counts the
+// resets that would cost its own application the PIN it verified.
 class ForeignCard : public sim::CardDevice {
  public:
   std::vector<uint8_t> Atr() const override { return {0x3B, 0x02, 0x14, 0x50}; }
   void PowerOn() override {}
   void PowerOff() override {}
-  void Reset() override {}
+  void Reset() override { ++resets; }
   sim::CardAnswer Transmit(std::span<const uint8_t>) override { return {{0x6A, 0x82}}; }
+  int resets = 0;
 };
 
 using MakeCard = std::function<std::shared_ptr<sim::CardDevice>()>;
