@@ -104,8 +104,16 @@ CK_RV PrepareSlotForSession(Slot& slot) {
     const CK_RV inserted = InsertToken(slot, true);
     if (inserted != CKR_OK) return inserted;
   }
-  if (card::IsTokenObjectListRead(slot) && ConnectionStillUsable(*r)) return CKR_OK;
-  return card::RefreshToken(slot);
+  const bool ready = card::IsTokenObjectListRead(slot) && ConnectionStillUsable(*r);
+  const CK_RV rv = ready ? CKR_OK : card::RefreshToken(slot);
+  if (rv != CKR_OK) return rv;
+  // The token a session is opened on is the slot's token: present from now
+  // on, also when the first look at the card failed (another application
+  // held it, a SELECT was refused), and the card's arrival counts as seen.
+  slot.flags |= kTokenPresent;
+  r->previousState =
+      (r->previousState & ~reader::kStatePresent) | (r->currentState & reader::kStatePresent);
+  return CKR_OK;
 }
 
 }  // namespace zorad::slot

@@ -29,7 +29,8 @@ CK_RV ClearSlot(Slot& slot);
 
 // Makes the slot's token ready for a new session: the card must be in the
 // reader; it is attached and its object lists read unless that was done and
-// the card is still reachable. CKR_TOKEN_NOT_PRESENT without a card.
+// the card is still reachable. The slot then reports its token present.
+// CKR_TOKEN_NOT_PRESENT without a card.
 CK_RV PrepareSlotForSession(Slot& slot);
 
 }  // namespace zorad::slot

@@ -84,6 +84,23 @@ TEST_F(SlotInfoTest, SlotsWithoutTokenOfTheFamily) {
   EXPECT_EQ(0, foreign->resets);
 }
 
+// A card that only this module's first look failed at (another application
+// held it) becomes the slot's token with the session opened on it.
+TEST_F(SlotInfoTest, TokenAttachedByOpenSessionIsPresent) {
+  ASSERT_TRUE(sim::pcsc::AddReader("Alpha"));
+  InsertCard("Alpha");
+  sim::pcsc::FailNext(sim::pcsc::Call::kBeginTransaction, SCARD_E_SHARING_VIOLATION);
+  EXPECT_TRUE(SlotList(CK_TRUE).empty());
+  const CK_SLOT_ID slotId = SlotList().at(0);
+  CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+  ASSERT_CKR(CKR_OK, C_OpenSession(slotId, kReadOnly, nullptr, nullptr, &session));
+  EXPECT_TRUE(TokenPresent(slotId));
+  EXPECT_EQ(std::vector<CK_SLOT_ID>{slotId}, SlotList(CK_TRUE));
+  CK_TOKEN_INFO info;
+  EXPECT_CKR(CKR_OK, C_GetTokenInfo(slotId, &info));
+  EXPECT_CKR(CKR_OK, C_CloseSession(session));  // was not closed
+}
+
 TEST_F(SlotInfoTest, MechanismTable) {
   ASSERT_TRUE(sim::pcsc::AddReader("Alpha"));
   const CK_SLOT_ID slotId = SlotList().at(0);
