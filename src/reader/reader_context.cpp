@@ -9,11 +9,15 @@ namespace zorad::reader {
 namespace {
 // Read without the library lock by C_Finalize's cancel step, hence atomic.
 std::atomic<SCARDCONTEXT> g_context{0};
+// Whether the module holds a context (between C_Initialize and C_Finalize).
+std::atomic<bool> g_held{false};
 }  // namespace
 
 SCARDCONTEXT ReaderContext() { return g_context.load(); }
 
-LONG OpenReaderContext() {
+namespace {
+
+LONG Establish() {
   ZORAD_TRACE(trace::kOperations, "OpenReaderContext\n");
   SCARDCONTEXT context = 0;
   const LONG rc = SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context);
@@ -21,8 +25,17 @@ LONG OpenReaderContext() {
   return rc;
 }
 
+}  // namespace
+
+LONG OpenReaderContext() {
+  const LONG rc = Establish();
+  if (rc == SCARD_S_SUCCESS) g_held.store(true);
+  return rc;
+}
+
 void CloseReaderContext() {
   ZORAD_TRACE(trace::kOperations, "CloseReaderContext\n");
+  g_held.store(false);
   const SCARDCONTEXT context = g_context.exchange(0);
   if (context != 0) SCardReleaseContext(context);
 }
@@ -34,6 +47,7 @@ void CancelReaderContext() {
 
 ReaderResult ReopenReaderContext() {
   ZORAD_TRACE(trace::kOperations, "ReopenReaderContext\n");
+  if (!g_held.load()) return RDR_NOT_CONNECTED;
   ZORAD_TRACE(trace::kOperations, "CloseReaderContext\n");
   // A service that stopped and came back no longer knows the old context
   // and refuses to release it (SCARD_E_NO_SERVICE). The old handle is
@@ -41,7 +55,7 @@ ReaderResult ReopenReaderContext() {
   // module could never reach the service again.
   const SCARDCONTEXT old = g_context.exchange(0);
   if (old != 0) SCardReleaseContext(old);
-  return OpenReaderContext() == SCARD_S_SUCCESS ? RDR_OK : RDR_FAILED;
+  return Establish() == SCARD_S_SUCCESS ? RDR_OK : RDR_FAILED;
 }
 
 }  // namespace zorad::reader

@@ -1,4 +1,9 @@
 // The process-wide PC/SC context.
+//
+// The module holds a context from C_Initialize to C_Finalize. While it
+// does, a context lost to a stopped service is established again; outside
+// that time none is ever made, so a context can neither outlive the module's
+// use nor exist without one.
 #pragma once
 
 #include <cstdint>
@@ -11,9 +16,11 @@ namespace zorad::reader {
 // The context handle; 0 when there is none.
 SCARDCONTEXT ReaderContext();
 
-// Establishes the context with user scope. Returns the PC/SC result.
+// Establishes the context with user scope (C_Initialize); on success the
+// module holds it. Returns the PC/SC result.
 LONG OpenReaderContext();
-// Releases the context (if any) and sets it to 0.
+// Releases the context (if any) and sets it to 0; the module holds none
+// from now on (C_Finalize).
 void CloseReaderContext();
 // Cancels outstanding blocking calls on the context (wakes a slot-event
 // waiter). Safe to call without the library lock.
@@ -21,7 +28,8 @@ void CancelReaderContext();
 // Releases the context and establishes a new one, after the service
 // stopped. The new context is established even when the release fails (a
 // restarted service has forgotten the old one). RDR_FAILED when no new
-// context could be established; there is then no context.
+// context could be established; there is then no context. RDR_NOT_CONNECTED,
+// with nothing done, while the module holds no context.
 ReaderResult ReopenReaderContext();
 
 }  // namespace zorad::reader

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "api/module_state.h"
 #include "card/token.h"
 #include "platform/text_field.h"
 #include "reader/reader.h"
@@ -74,10 +73,10 @@ ReaderResult ListReaders(std::vector<std::string>& names) {
 
 // A context lost while the service was stopped is established again at the
 // next reader list; without this the module would never reach the service
-// again. Not after C_Finalize: a context made then would never be released.
+// again. The reader layer makes none while the module holds none (before
+// C_Initialize, after C_Finalize): it would never be released.
 void EnsureReaderContext() {
-  if (reader::ReaderContext() != 0 || api::State().finalizing.load() != 0) return;
-  reader::ReopenReaderContext();
+  if (reader::ReaderContext() == 0) reader::ReopenReaderContext();
 }
 
 void DescribeSlot(Slot& slot, uint32_t version) {

@@ -87,13 +87,18 @@ TEST_F(LifecycleTest, FinalizeWithReservedPointerChangesNothing) {
   EXPECT_CKR(CKR_OK, C_Finalize(nullptr));
 }
 
+// No context is kept or made in between (one refused establishment).
 TEST_F(LifecycleTest, ContextFailureLeavesModuleUninitialisedAndRetryWorks) {
   sim::pcsc::FailNext(Call::kEstablishContext, 0x8010001D /* SCARD_E_NO_SERVICE */);
   CK_C_INITIALIZE_ARGS args{};
   EXPECT_CKR(CKR_FUNCTION_FAILED, C_Initialize(&args));
+  CK_ULONG count = 0;
+  EXPECT_CKR(CKR_CRYPTOKI_NOT_INITIALIZED, C_GetSlotList(CK_FALSE, nullptr, &count));
   EXPECT_CKR(CKR_CRYPTOKI_NOT_INITIALIZED, C_Finalize(nullptr));
   EXPECT_CKR(CKR_OK, C_Initialize(&args));
   EXPECT_CKR(CKR_OK, C_Finalize(nullptr));
+  EXPECT_EQ(2u, CallCount(Call::kEstablishContext));
+  EXPECT_EQ(1u, CallCount(Call::kReleaseContext));
 }
 
 TEST_F(LifecycleTest, InitializeAfterFinalizeStartsAgain) {
