@@ -58,4 +58,6 @@ ReaderResult ReopenReaderContext() {
   return Establish() == SCARD_S_SUCCESS ? RDR_OK : RDR_FAILED;
 }
 
+ReaderResult MissingContext() { return g_held.load() ? RDR_NO_SERVICE : RDR_NOT_CONNECTED; }
+
 }  // namespace zorad::reader

@@ -31,5 +31,9 @@ void CancelReaderContext();
 // context could be established; there is then no context. RDR_NOT_CONNECTED,
 // with nothing done, while the module holds no context.
 ReaderResult ReopenReaderContext();
+// What a call that needs the context answers without one: RDR_NO_SERVICE
+// while the module holds a context it has lost (the service could not be
+// reached again), RDR_NOT_CONNECTED when it holds none.
+ReaderResult MissingContext();
 
 }  // namespace zorad::reader

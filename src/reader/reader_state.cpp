@@ -49,7 +49,7 @@ ReaderResult CheckReaderState(Reader* const* readers, size_t count, uint32_t tim
   ZORAD_TRACE(trace::kOperations, "CheckReaderState\n");
   ReaderResult result = RDR_OK;
   if (ReaderContext() == 0) {
-    result = RDR_NOT_CONNECTED;
+    result = MissingContext();
   } else if (!ValidReaders(readers, count)) {
     result = RDR_BAD_ARGUMENTS;
   } else {

@@ -84,6 +84,9 @@ CK_RV SyncSlotsState(uint32_t timeoutMs) {
   const ReaderResult result = reader::CheckReaderState(readers.data(), readers.size(), timeoutMs);
   const CK_RV rv = IsHarmlessStateResult(result) ? CKR_OK : CKR_FUNCTION_FAILED;
   RecoverFromReaderError(result);
+  // A service that is down answers at once. The wait it did not make keeps
+  // a caller that polls until the service is back from spinning.
+  if (result == reader::RDR_NO_SERVICE && timeoutMs != 0) platform::SleepMs(timeoutMs);
   ZORAD_TRACE(trace::kOperations, "SyncSlotsState: %x\n", static_cast<unsigned>(rv));
   return rv;
 }

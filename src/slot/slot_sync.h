@@ -14,9 +14,10 @@ namespace zorad::slot {
 inline constexpr uint32_t kStateWaitMs = 100;
 
 // Refreshes the reader state of every slot, waiting up to `timeoutMs` for a
-// change; an empty table just waits. A time-out, unknown readers, no
-// readers or a stopped service are no error (the last two mark every slot
-// absent); other failures are CKR_FUNCTION_FAILED.
+// change; an empty table just waits, and so does a service that is down. A
+// time-out, unknown readers, no readers or a stopped (or unreachable)
+// service are no error (the last two mark every slot absent); other
+// failures are CKR_FUNCTION_FAILED.
 CK_RV SyncSlotsState(uint32_t timeoutMs = kStateWaitMs);
 
 // Lets the slot's token follow its card, on the edges of the reader's

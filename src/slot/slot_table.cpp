@@ -56,7 +56,7 @@ ReaderResult ListReaders(std::vector<std::string>& names) {
   for (int attempt = 0; attempt < kListAttempts; ++attempt) {
     ZORAD_TRACE(trace::kOperations, "ListReaders\n");
     const SCARDCONTEXT context = reader::ReaderContext();
-    if (context == 0) return reader::RDR_NOT_CONNECTED;
+    if (context == 0) return reader::MissingContext();
     DWORD length = 0;
     result = reader::MapSCardError(platform::ScardListReaders(context, nullptr, &length));
     if (result != reader::RDR_OK) return result;
