@@ -170,25 +170,37 @@ Code Disconnect(Handle card, uint32_t disposition) {
   return call.Done(code);
 }
 
+namespace {
+
+bool OtherTransaction(const World& world, Handle self, const std::string& reader) {
+  for (const auto& [handle, connection] : world.connections) {
+    if (handle != self && connection.reader == reader && connection.transactionDepth > 0 &&
+        connection.staleness == Staleness::kLive && connection.generation == world.generation) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+// Another handle's transaction on the same reader: the real service waits
+// for it to end; the double answers at once unless told to wait.
 Code BeginTransaction(Handle card) {
   CallScope call(Call::kBeginTransaction);
   if (call.early() != kSuccess) return call.Done(call.early());
   World& world = call.world();
-  LiveConnection found = detail::FindLiveConnection(world, card);
-  if (found.reader != nullptr) call.SetReader(found.reader->name);
-  if (found.code != kSuccess) return call.Done(found.code);
-  // Another handle's transaction on the same reader: the real service would
-  // block; the double answers at once so a single-threaded test cannot hang.
-  for (const auto& [handle, connection] : world.connections) {
-    if (handle != card && connection.reader == found.reader->name &&
-        connection.transactionDepth > 0 &&
-        connection.staleness == Staleness::kLive &&
-        connection.generation == world.generation) {
-      return call.Done(kSharingViolation);
+  for (;;) {
+    LiveConnection found = detail::FindLiveConnection(world, card);
+    if (found.reader != nullptr) call.SetReader(found.reader->name);
+    if (found.code != kSuccess) return call.Done(found.code);
+    if (!OtherTransaction(world, card, found.reader->name)) {
+      ++found.connection->transactionDepth;
+      return call.Done(kSuccess);
     }
+    if (!world.beginWaits) return call.Done(kSharingViolation);
+    world.changed.wait(call.lock());
   }
-  ++found.connection->transactionDepth;
-  return call.Done(kSuccess);
 }
 
 // Ending a transaction on a stale handle still closes it (the service drops
@@ -214,6 +226,7 @@ Code EndTransaction(Handle card, uint32_t disposition) {
     ApplyDisposition(world, *found.reader, card, disposition, true);
   }
   --connection.transactionDepth;
+  world.changed.notify_all();  // a begin may wait for this
   return call.Done(kSuccess);
 }
 

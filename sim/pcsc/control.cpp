@@ -47,6 +47,7 @@ void Reset() {
   world.callCounts = {};
   world.log.clear();
   world.droppedTransactions = 0;
+  world.beginWaits = false;
   world.changed.notify_all();
 }
 
@@ -149,6 +150,12 @@ bool ServiceRunning() {
   World& world = TheWorld();
   std::lock_guard lock(world.mutex);
   return world.serviceRunning;
+}
+
+void WaitForOtherTransactions(bool wait) {
+  World& world = TheWorld();
+  std::lock_guard lock(world.mutex);
+  world.beginWaits = wait;
 }
 
 void FailNext(Call call, Code code, unsigned count, unsigned skip) {

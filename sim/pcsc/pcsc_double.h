@@ -80,6 +80,13 @@ bool ServiceRunning();
 void FailNext(Call call, Code code, unsigned count = 1, unsigned skip = 0);
 void ClearFaults();
 
+// While another handle holds a transaction on the card,
+// SCardBeginTransaction answers SCARD_E_SHARING_VIOLATION at once, so that
+// a single-threaded test cannot hang. With `wait` set it waits until that
+// transaction ends (or the card, the reader or the service goes), as the
+// real service does; SCardCancel does not end that wait either.
+void WaitForOtherTransactions(bool wait);
+
 // Counters and log.
 size_t CallCount(Call call);
 std::vector<LoggedCall> CallLog();

@@ -67,6 +67,7 @@ struct World {
   std::vector<LoggedCall> log;
   size_t droppedTransactions = 0;
   size_t waiters = 0;
+  bool beginWaits = false;  // see WaitForOtherTransactions
 
   Reader* FindReader(std::string_view name);
   Handle NewHandle() { return nextHandle++; }

@@ -2,6 +2,7 @@
 // the library lock, the trace file and the PC/SC context.
 #include "api/entry_frame.h"
 #include "api/library_lock.h"
+#include "api/module_release.h"
 #include "api/module_state.h"
 #include "platform/platform.h"
 #include "reader/reader_context.h"
@@ -10,9 +11,6 @@
 
 namespace zorad::api {
 namespace {
-
-constexpr uint32_t kFinalizeWaitStepMs = 50;
-constexpr uint32_t kFinalizeWaitSteps = 60;  // 3000 ms in all
 
 // Adds one to a counter that is not 0; false when it is 0.
 bool CountNested(std::atomic<uint32_t>& counter) {
@@ -50,6 +48,9 @@ CK_RV Initialize(CK_VOID_PTR initArgs) {
   ModuleState& state = State();
   CK_RV rv = CKR_OK;
   if (state.initCounter == 0) {
+    // What a slot-event waiter of the last life still has to release must
+    // be gone before anything is made anew.
+    if (!AwaitPendingRelease()) return frame.Return(CKR_FUNCTION_FAILED);
     rv = ChooseLockAndCreateMutex(static_cast<const CK_C_INITIALIZE_ARGS*>(initArgs));
     if (trace::AnyEnabled()) trace::OpenFile();
   }
@@ -60,18 +61,7 @@ CK_RV Initialize(CK_VOID_PTR initArgs) {
   return frame.Return(rv);
 }
 
-// Gives a slot-event waiter in another thread up to 3000 ms to leave.
-void StopWaiters(ModuleState& state) {
-  state.finalizing.store(1);
-  reader::CancelReaderContext();
-  for (uint32_t step = 0; step < kFinalizeWaitSteps && state.waitCounter.load() != 0;
-       ++step) {
-    platform::SleepMs(kFinalizeWaitStepMs);
-  }
-}
-
-CK_RV ReleaseModule(ModuleState& state) {
-  StopWaiters(state);
+CK_RV ReleaseModule() {
   CK_RV rv = Guarded([] { return slot::ReleaseAllSlots(); });
   reader::CloseReaderContext();
   const CK_RV destroyed = DestroyLibraryMutex();
@@ -92,7 +82,7 @@ CK_RV Finalize(CK_VOID_PTR reserved) {
     if (count == 0) return frame.Return(CKR_CRYPTOKI_NOT_INITIALIZED);
   } while (!state.initCounter.compare_exchange_weak(count, count - 1));
   CK_RV rv = CKR_OK;
-  if (count == 1) rv = ReleaseModule(state);
+  if (count == 1) rv = ReleaseAfterWaiters(ReleaseModule);
   ZORAD_TRACE(trace::kSteps, "Finalize: %x\n", static_cast<unsigned>(rv));
   trace::CloseFile();  // the exit line is lost with the file
   return frame.Return(rv);

@@ -15,7 +15,7 @@ struct ModuleState {
   // polls it from another thread.
   std::atomic<uint8_t> finalizing{0};
   // Threads inside the slot-event wait, counted in and out by the waiters
-  // themselves and never reset; C_Finalize reads it without the lock.
+  // themselves (see module_release.h); C_Finalize reads it without the lock.
   std::atomic<int32_t> waitCounter{0};
 };
 

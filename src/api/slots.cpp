@@ -1,6 +1,5 @@
-// Slot and token information entry points and the slot-event wait.
+// Slot and token information entry points.
 #include "api/entry_frame.h"
-#include "slot/slot_events.h"
 #include "slot/slot_queries.h"
 
 using namespace zorad::api;
@@ -24,15 +23,6 @@ CK_RV C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo) {
   EntryFrame frame(EntryPoint::kGetTokenInfo, TraceValue(slotID));
   if (pInfo == nullptr) return frame.Return(CKR_ARGUMENTS_BAD);
   return frame.Locked([&] { return zorad::slot::GetTokenInfo(slotID, pInfo); });
-}
-
-CK_RV C_WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOID_PTR pReserved) {
-  EntryFrame frame(EntryPoint::kWaitForSlotEvent, TraceValue(flags), TraceValue(pSlot),
-                   TraceValue(pReserved));
-  if (flags != 0 && flags != CKF_DONT_BLOCK) return frame.Return(CKR_ARGUMENTS_BAD);
-  if (pSlot == nullptr) return frame.Return(CKR_ARGUMENTS_BAD);
-  // The wait takes the library lock itself for each polling cycle.
-  return frame.Unlocked([&] { return zorad::slot::WaitForSlotEvent(pSlot, flags); });
 }
 
 }  // extern "C"

@@ -76,7 +76,7 @@ LONG ReadAtr(Reader& reader) {
 // reported absent.
 LONG ReadAtrOfSharedCard(Reader& reader) {
   LONG rc = ReadAtr(reader);
-  for (int attempt = 0; attempt < kSharedCardAttempts; ++attempt) {
+  for (int attempt = 0; attempt < kSharedCardAttempts && !WaitsCancelled(); ++attempt) {
     if (rc == SCARD_W_RESET_CARD) {
       rc = Reconnect(reader, SCARD_LEAVE_CARD);
       if (rc == SCARD_S_SUCCESS) rc = ReadAtr(reader);

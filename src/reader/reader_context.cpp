@@ -11,6 +11,9 @@ namespace {
 std::atomic<SCARDCONTEXT> g_context{0};
 // Whether the module holds a context (between C_Initialize and C_Finalize).
 std::atomic<bool> g_held{false};
+// Set by C_Finalize for the waiters it must see leave; cleared by the next
+// C_Initialize.
+std::atomic<bool> g_cancelled{false};
 }  // namespace
 
 SCARDCONTEXT ReaderContext() { return g_context.load(); }
@@ -29,7 +32,10 @@ LONG Establish() {
 
 LONG OpenReaderContext() {
   const LONG rc = Establish();
-  if (rc == SCARD_S_SUCCESS) g_held.store(true);
+  if (rc == SCARD_S_SUCCESS) {
+    g_cancelled.store(false);
+    g_held.store(true);
+  }
   return rc;
 }
 
@@ -41,9 +47,12 @@ void CloseReaderContext() {
 }
 
 void CancelReaderContext() {
+  g_cancelled.store(true);
   const SCARDCONTEXT context = g_context.load();
   if (context != 0) SCardCancel(context);
 }
+
+bool WaitsCancelled() { return g_cancelled.load(); }
 
 ReaderResult ReopenReaderContext() {
   ZORAD_TRACE(trace::kOperations, "ReopenReaderContext\n");

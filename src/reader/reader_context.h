@@ -16,15 +16,19 @@ namespace zorad::reader {
 // The context handle; 0 when there is none.
 SCARDCONTEXT ReaderContext();
 
-// Establishes the context with user scope (C_Initialize); on success the
-// module holds it. Returns the PC/SC result.
+// Establishes the context with user scope (C_Initialize). On success the
+// module holds it, and waits are no longer cancelled. Returns the PC/SC
+// result.
 LONG OpenReaderContext();
 // Releases the context (if any) and sets it to 0; the module holds none
 // from now on (C_Finalize).
 void CloseReaderContext();
 // Cancels outstanding blocking calls on the context (wakes a slot-event
-// waiter). Safe to call without the library lock.
+// waiter) and every wait of this layer from now on: a transaction is not
+// begun, the recovery of a reset card and the wait for another
+// application's transaction give up. Safe to call without the library lock.
 void CancelReaderContext();
+bool WaitsCancelled();
 // Releases the context and establishes a new one, after the service
 // stopped. The new context is established even when the release fails (a
 // restarted service has forgotten the old one). RDR_FAILED when no new

@@ -1,6 +1,7 @@
 #include "reader/transaction.h"
 
 #include "platform/platform.h"
+#include "reader/reader_context.h"
 #include "trace/trace.h"
 
 namespace zorad::reader {
@@ -25,6 +26,12 @@ ReaderResult BeginReaderTransaction(Reader* reader) {
   if (reader == nullptr) return BeginFailed(RDR_BAD_ARGUMENTS, 0);
   if (reader->card == 0) return BeginFailed(RDR_NOT_CONNECTED, 0);
   if (reader->transactionDepth == 0) {
+    // A begin may wait for another application's transaction; none is begun
+    // once the module is being finalised.
+    if (WaitsCancelled()) {
+      reader->lastError = ScardCode(SCARD_E_CANCELLED);
+      return BeginFailed(RDR_FAILED, reader->lastError);
+    }
     const LONG rc = SCardBeginTransaction(reader->card);
     reader->lastError = ScardCode(rc);
     if (rc != SCARD_S_SUCCESS) return BeginFailed(RDR_FAILED, reader->lastError);
@@ -43,6 +50,7 @@ ReaderResult RecoverReaderTransaction(Reader* reader) {
   const uint32_t start = platform::TickCount();
   ReaderResult result = RDR_FAILED;
   while (platform::TickCount() - start < kRecoveryTimeMs) {
+    if (WaitsCancelled()) return RDR_FAILED;  // C_Finalize is waiting
     result = ReconnectAndBegin(reader);
     if (result == RDR_OK) break;
     platform::SleepMs(kRecoveryPauseMs);

@@ -9,12 +9,14 @@ namespace zorad::reader {
 
 // Begins a transaction. Inside one already begun on this reader it only
 // counts the depth. Every failure is RDR_FAILED; the PC/SC value stays in
-// lastError for RecoverReaderTransaction.
+// lastError for RecoverReaderTransaction. Once the waits are cancelled
+// (C_Finalize) no transaction is begun: SCARD_E_CANCELLED.
 ReaderResult BeginReaderTransaction(Reader* reader);
 
 // After a failed begin: when another application reset the card, reconnects
 // (leaving the card) and begins again, retrying every 200 ms for up to
-// 5500 ms. Any other cause is returned at once, mapped.
+// 5500 ms, unless the waits are cancelled (C_Finalize). Any other cause is
+// returned at once, mapped.
 ReaderResult RecoverReaderTransaction(Reader* reader);
 
 // Ends a transaction; the PC/SC transaction ends with the outermost one.

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <future>
+#include <thread>
 
 #include "slots/slots_fixture.h"
 
@@ -12,6 +13,14 @@ namespace zorad::test {
 namespace {
 
 using namespace std::chrono_literals;
+using sim::pcsc::Call;
+using sim::pcsc::CallCount;
+
+// Waits up to 2 s for the simulated service to have served `count` calls.
+bool Served(Call call, size_t count) {
+  for (int i = 0; i < 200 && CallCount(call) < count; ++i) std::this_thread::sleep_for(10ms);
+  return CallCount(call) >= count;
+}
 
 std::future<std::pair<CK_RV, CK_SLOT_ID>> BlockingWaitInThread() {
   return std::async(std::launch::async, [] {
@@ -125,6 +134,51 @@ TEST_F(SlotEventsTest, FinalizeEndsABlockingWaitPromptly) {
 
   ASSERT_CKR(CKR_OK, C_Initialize(nullptr));
   EXPECT_NE(0u, PollEvent());  // waits work again
+}
+
+// C_Finalize while the waiter takes up a card that another application
+// reset and reconnecting keeps failing: the recovery gives up at once.
+TEST_F(SlotEventsTest, FinalizeCutsShortAWaitersCardRecovery) {
+  ASSERT_TRUE(sim::pcsc::AddReader("Alpha"));
+  DrainEvents();
+  auto waiting = BlockingWaitInThread();
+  ASSERT_TRUE(sim::pcsc::WaitForWaiters(1, 2000ms));
+  sim::pcsc::FailNext(Call::kBeginTransaction, SCARD_W_RESET_CARD);
+  sim::pcsc::FailNext(Call::kReconnect, SCARD_E_SHARING_VIOLATION, 1000);
+  InsertCard("Alpha");
+  ASSERT_TRUE(Served(Call::kReconnect, 1));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_CKR(CKR_OK, C_Finalize(nullptr));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms);
+  ASSERT_EQ(std::future_status::ready, waiting.wait_for(1000ms));
+  EXPECT_CKR(CKR_CRYPTOKI_NOT_INITIALIZED, waiting.get().first);
+}
+
+// The waiter waits for a transaction that another process holds, longer
+// than C_Finalize waits: nothing is released under it, it releases all when
+// it leaves.
+TEST_F(SlotEventsTest, WaiterHeldByAnotherProcessReleasesTheModuleWhenItLeaves) {
+  ASSERT_TRUE(sim::pcsc::AddReader("Alpha"));
+  DrainEvents();
+  InsertCard("Alpha");
+  sim::pcsc::WaitForOtherTransactions(true);
+  SCARDCONTEXT other = 0;  // another process's context and card connection
+  SCARDHANDLE card = 0;
+  DWORD protocol = 0;
+  SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &other);
+  SCardConnect(other, "Alpha", SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, &card, &protocol);
+  ASSERT_EQ(SCARD_S_SUCCESS, SCardBeginTransaction(card));
+  auto waiting = BlockingWaitInThread();
+  ASSERT_TRUE(Served(Call::kBeginTransaction, 2));
+  EXPECT_CKR(CKR_OK, C_Finalize(nullptr));
+  EXPECT_EQ(0u, CallCount(Call::kReleaseContext));
+  CK_INFO info;
+  EXPECT_CKR(CKR_CRYPTOKI_NOT_INITIALIZED, C_GetInfo(&info));
+  SCardEndTransaction(card, SCARD_LEAVE_CARD);
+  ASSERT_EQ(std::future_status::ready, waiting.wait_for(2000ms));
+  EXPECT_CKR(CKR_CRYPTOKI_NOT_INITIALIZED, waiting.get().first);
+  EXPECT_EQ(1u, CallCount(Call::kReleaseContext));
+  EXPECT_CKR(CKR_OK, C_Initialize(nullptr));
 }
 
 }  // namespace
