@@ -98,6 +98,8 @@ CK_RV DestroyLibraryMutex() {
   return rv;
 }
 
+void AbandonLibraryMutex() { g_mutex = nullptr; }
+
 CK_RV LockMutex() { return RunLockStep("LockMutex", &CallbackSet::lock); }
 
 CK_RV UnlockMutex() { return RunLockStep("UnlockMutex", &CallbackSet::unlock); }
@@ -105,8 +107,9 @@ CK_RV UnlockMutex() { return RunLockStep("UnlockMutex", &CallbackSet::unlock); }
 CK_RV LibraryLock::Acquire() {
   // Before the first C_Initialize and after the last C_Finalize there is no
   // reader context, and perhaps no mutex: refuse rather than run a body on
-  // nothing.
-  if (!Initialized()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+  // nothing. So does a child of fork() until its own C_Initialize: the
+  // state is its parent's, and a thread of the parent may hold the lock.
+  if (!Initialized() || InheritedFromParent()) return CKR_CRYPTOKI_NOT_INITIALIZED;
   return LockMutex();
 }
 

@@ -16,6 +16,10 @@ CK_RV ChooseLockAndCreateMutex(const CK_C_INITIALIZE_ARGS* args);
 // the mutex is missing. The set itself stays chosen.
 CK_RV DestroyLibraryMutex();
 
+// In a child of fork(): lets go of the parent's mutex without destroying it
+// (a thread of the parent may hold it); the next C_Initialize makes one.
+void AbandonLibraryMutex();
+
 // The lock steps with their trace lines.
 CK_RV LockMutex();
 CK_RV UnlockMutex();

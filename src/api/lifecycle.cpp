@@ -35,6 +35,7 @@ CK_RV CountInitialization(ModuleState& state) {
       rv = CKR_FUNCTION_FAILED;
     } else {
       state.finalizing.store(0);
+      state.ownerProcess = platform::ProcessId();
       state.initCounter = 1;
     }
   }
@@ -42,10 +43,29 @@ CK_RV CountInitialization(ModuleState& state) {
   return rv;
 }
 
+// A child of fork() holds a copy of its parent's module: the handles of the
+// parent's PC/SC context and card connections, its slots, sessions and
+// login, its lock and trace file. The child neither uses nor releases any
+// of them (releasing would end the parent's), it only forgets them and
+// starts as if just loaded. Runs before anything else, tracing included:
+// a thread of the parent may have held the trace lock.
+void StartAfreshAfterFork(ModuleState& state) {
+  trace::LeaveParentsFile();
+  reader::AbandonReaderContext();
+  slot::AbandonAllSlots();
+  AbandonLibraryMutex();
+  ForgetWaiters();
+  state.initCounter = 0;
+  state.finalizing.store(0);
+  state.ownerProcess = 0;
+}
+
 CK_RV Initialize(CK_VOID_PTR initArgs) {
+  ModuleState& state = State();
+  const bool forked = InheritedFromParent();
+  if (forked) StartAfreshAfterFork(state);
   trace::Configure();
   EntryFrame frame(EntryPoint::kInitialize);
-  ModuleState& state = State();
   CK_RV rv = CKR_OK;
   if (state.initCounter == 0) {
     // What a slot-event waiter of the last life still has to release must
@@ -53,6 +73,7 @@ CK_RV Initialize(CK_VOID_PTR initArgs) {
     if (!AwaitPendingRelease()) return frame.Return(CKR_FUNCTION_FAILED);
     rv = ChooseLockAndCreateMutex(static_cast<const CK_C_INITIALIZE_ARGS*>(initArgs));
     if (trace::AnyEnabled()) trace::OpenFile();
+    if (forked) ZORAD_TRACE(trace::kSteps, "Initialize: new process, the parent's state left\n");
   }
   ZORAD_TRACE(trace::kSteps, "Initialize, init_counter=%d\n",
               static_cast<int>(state.initCounter.load()));
@@ -70,10 +91,12 @@ CK_RV ReleaseModule() {
 }
 
 CK_RV Finalize(CK_VOID_PTR reserved) {
+  ModuleState& state = State();
+  // Nothing of a parent's module is the child's to finalise.
+  if (InheritedFromParent()) StartAfreshAfterFork(state);
   EntryFrame frame(EntryPoint::kFinalize);
   if (trace::Enabled(trace::kEntryExit)) trace::FlushFile();
   if (reserved != nullptr) return frame.Return(CKR_ARGUMENTS_BAD);
-  ModuleState& state = State();
   uint32_t count = state.initCounter.load();
   ZORAD_TRACE(trace::kSteps, "Finalize, init_counter=%d\n", static_cast<int>(count));
   // A nested C_Initialize or C_Finalize of another user may change the

@@ -1,5 +1,7 @@
 #include "api/module_state.h"
 
+#include "platform/platform.h"
+
 namespace zorad::api {
 
 ModuleState& State() {
@@ -8,5 +10,14 @@ ModuleState& State() {
 }
 
 bool Initialized() { return State().initCounter.load() != 0; }
+
+bool InheritedFromParent() {
+  if constexpr (platform::kProcessesFork) {
+    const uint64_t owner = State().ownerProcess.load();
+    return owner != 0 && owner != platform::ProcessId();
+  } else {
+    return false;
+  }
+}
 
 }  // namespace zorad::api

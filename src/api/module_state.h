@@ -17,6 +17,9 @@ struct ModuleState {
   // Threads inside the slot-event wait, counted in and out by the waiters
   // themselves (see module_release.h); C_Finalize reads it without the lock.
   std::atomic<int32_t> waitCounter{0};
+  // The process that initialised the module; a child of fork() finds
+  // another process id here.
+  std::atomic<uint64_t> ownerProcess{0};
 };
 
 // True between a successful C_Initialize and the C_Finalize that matches
@@ -25,5 +28,10 @@ struct ModuleState {
 bool Initialized();
 
 ModuleState& State();
+
+// True in a child of fork() whose state, PC/SC handles and sessions
+// included, is a copy of its parent's: the child must neither use nor
+// release any of it. Never true where there is no fork().
+bool InheritedFromParent();
 
 }  // namespace zorad::api

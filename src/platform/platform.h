@@ -20,6 +20,18 @@ uint32_t TickCount();
 uint32_t ThreadId();
 void SleepMs(uint32_t milliseconds);
 
+// The calling process. A child of fork() starts with a copy of its parent's
+// module state, PC/SC handles included, which it must neither use nor
+// release: the process id tells it that it is not the process that
+// initialised the module. Windows has no fork(), and there kProcessesFork
+// is false so that the check compiles away.
+#ifdef _WIN32
+inline constexpr bool kProcessesFork = false;
+#else
+inline constexpr bool kProcessesFork = true;
+#endif
+uint64_t ProcessId();
+
 // The trace mask configured for this machine or process, if a valid value
 // is present; nothing when the setting is missing or malformed.
 std::optional<uint32_t> ReadTraceMode();
@@ -52,6 +64,9 @@ class StaticMutex {
   ~StaticMutex() { mutex_.Destroy(); }
   void Lock() { mutex_.Lock(); }
   void Unlock() { mutex_.Unlock(); }
+  // In a child of fork(): the copy may be held by a thread that does not
+  // exist here, so it is made anew.
+  void Renew() { mutex_.Init(); }
 
  private:
   Mutex mutex_;

@@ -30,6 +30,8 @@ uint32_t TickCount() {
 
 uint32_t ThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
 
+uint64_t ProcessId() { return static_cast<uint64_t>(getpid()); }
+
 void SleepMs(uint32_t milliseconds) {
   timespec wait{static_cast<time_t>(milliseconds / 1000),
                 static_cast<long>(milliseconds % 1000) * 1000000L};

@@ -12,6 +12,7 @@ static_assert(sizeof(CRITICAL_SECTION) <= 64, "mutex storage too small");
 
 uint32_t TickCount() { return GetTickCount(); }
 uint32_t ThreadId() { return GetCurrentThreadId(); }
+uint64_t ProcessId() { return GetCurrentProcessId(); }
 void SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
 
 // HKLM\SOFTWARE\Corvantix\zorad_pkcs11, value "TraceMode" of subkey "Config":

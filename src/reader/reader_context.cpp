@@ -69,4 +69,10 @@ ReaderResult ReopenReaderContext() {
 
 ReaderResult MissingContext() { return g_held.load() ? RDR_NO_SERVICE : RDR_NOT_CONNECTED; }
 
+void AbandonReaderContext() {
+  g_held.store(false);
+  g_cancelled.store(false);
+  g_context.store(0);
+}
+
 }  // namespace zorad::reader

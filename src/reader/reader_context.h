@@ -39,5 +39,8 @@ ReaderResult ReopenReaderContext();
 // while the module holds a context it has lost (the service could not be
 // reached again), RDR_NOT_CONNECTED when it holds none.
 ReaderResult MissingContext();
+// In a child of fork(): forgets the parent's context without releasing it
+// (the parent goes on using it); the module holds none.
+void AbandonReaderContext();
 
 }  // namespace zorad::reader

@@ -172,12 +172,13 @@ void ForgetSlotObjects(uint32_t slotId) {
   for (const uint32_t handle : handles) session::DestroyObjectEntry(handle);
 }
 
-}  // namespace
-
-CK_RV ReleaseAllSlots() {
+// Removes every slot with its sessions and object handles; with
+// `disconnect` each slot's token is removed first, else the slots are only
+// forgotten.
+CK_RV EraseAllSlots(bool disconnect) {
   CK_RV result = CKR_OK;
   for (auto it = g_slots.begin(); it != g_slots.end(); it = g_slots.erase(it)) {
-    const CK_RV cleared = ClearSlot(*it->second);
+    const CK_RV cleared = disconnect ? ClearSlot(*it->second) : CKR_OK;
     if (result == CKR_OK) result = cleared;
     session::CloseAllSessions(it->first);
     ForgetSlotObjects(it->first);
@@ -185,5 +186,11 @@ CK_RV ReleaseAllSlots() {
   ForgetSlotList();
   return result;
 }
+
+}  // namespace
+
+CK_RV ReleaseAllSlots() { return EraseAllSlots(true); }
+
+void AbandonAllSlots() { EraseAllSlots(false); }
 
 }  // namespace zorad::slot

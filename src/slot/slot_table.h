@@ -37,4 +37,9 @@ CK_RV SyncSlots();
 // last C_Finalize.
 CK_RV ReleaseAllSlots();
 
+// In a child of fork(): forgets every slot with its sessions and object
+// handles without any PC/SC call. The connections are the parent's, which
+// goes on using them.
+void AbandonAllSlots();
+
 }  // namespace zorad::slot

@@ -81,6 +81,12 @@ void CloseFile() {
   sink.lock.Unlock();
 }
 
+void LeaveParentsFile() {
+  TraceSink& sink = Sink();
+  sink.lock.Renew();
+  sink.file.Close();
+}
+
 bool FileOpen() {
   TraceSink& sink = Sink();
   sink.lock.Lock();

@@ -56,6 +56,10 @@ void OpenFile();
 void FlushFile();
 void CloseFile();
 bool FileOpen();
+// In a child of fork(): the write lock is made anew (a thread of the parent
+// may have held it) and the child's copy of the parent's file descriptor is
+// closed unwritten. A later OpenFile gives the child a file of its own.
+void LeaveParentsFile();
 
 // Writes one line: "<tick> [<thread>] " and the formatted message. Only
 // tests whether the file is open; callers test the category.
