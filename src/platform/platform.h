@@ -33,7 +33,9 @@ inline constexpr bool kProcessesFork = true;
 uint64_t ProcessId();
 
 // The trace mask configured for this machine or process, if a valid value
-// is present; nothing when the setting is missing or malformed.
+// is present; nothing when the setting is missing or malformed. A process
+// that runs with more rights than the user who started it (set-user-ID,
+// set-group-ID) takes no setting from its environment.
 std::optional<uint32_t> ReadTraceMode();
 
 // One line for a debugger or the console, announcing the trace file.

@@ -1,5 +1,10 @@
 // POSIX services: monotonic ticks, gettid, pthread mutexes, an environment
 // variable for the trace configuration and mkstemp for the trace file.
+//
+// The environment belongs to whoever starts the process. In a set-user-ID
+// or set-group-ID program it must not decide whether and where the module
+// writes files, so both variables are read with secure_getenv, which
+// answers nothing in such a process.
 #include "platform/platform.h"
 
 #include <errno.h>
@@ -42,7 +47,7 @@ void SleepMs(uint32_t milliseconds) {
 // ZORAD_PKCS11_TRACEMODE holds a 32-bit number in decimal or 0x hexadecimal.
 // Anything else is ignored, as a registry value of the wrong type would be.
 std::optional<uint32_t> ReadTraceMode() {
-  const char* text = std::getenv("ZORAD_PKCS11_TRACEMODE");
+  const char* text = secure_getenv("ZORAD_PKCS11_TRACEMODE");
   if (text == nullptr || *text == '\0') return std::nullopt;
   int base = 10;
   const char* digits = text;
@@ -83,7 +88,7 @@ void Mutex::Unlock() { pthread_mutex_unlock(AsPthread(storage_)); }
 bool TempFile::CreateUnique(const char* prefix, std::string* path, uint32_t* code) {
   path->clear();
   *code = 0;
-  const char* dir = std::getenv("TMPDIR");
+  const char* dir = secure_getenv("TMPDIR");
   if (dir == nullptr || *dir == '\0') dir = "/tmp";
   std::string name = std::string(dir) + "/" + prefix + "XXXXXX";
   const int fd = mkstemp(name.data());  // created with mode 0600
