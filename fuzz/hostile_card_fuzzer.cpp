@@ -25,11 +25,11 @@
 #include <set>
 #include <vector>
 
+#include "card/byte_order.h"
+#include "card/crc32.h"
 #include "sim/card/card_state.h"
 #include "sim/card/simulated_card.h"
 #include "store/area_layout.h"
-#include "store/byte_order.h"
-#include "store/crc32.h"
 #include "store/token_object.h"
 #include "support/card_rig.h"
 #include "support/fuzz_input.h"
@@ -93,7 +93,7 @@ class BoundedCard : public sim::CardDevice {
 
 void Seal(Bytes& file, size_t at, size_t from, size_t to) {
   if (to > file.size() || from > to || at + 4 > file.size()) return;
-  store::StoreBE32(&file[at], store::CRC32(std::span(file).subspan(from, to - from)));
+  card::StoreBE32(&file[at], card::CRC32(std::span(file).subspan(from, to - from)));
 }
 
 // Record headers and bodies of every object the area's table lists.
@@ -107,7 +107,7 @@ void SealRecords(Bytes& file, const store::AreaLayout& layout, uint8_t flags) {
     const size_t header = layout.BlockOffset(uint32_t(blocks.front()));
     if (header + store::kHeaderSize > file.size()) continue;
     if (flags & kSealBodies) {
-      const size_t size = store::LoadBE16(&file[header + 15]);
+      const size_t size = card::LoadBE16(&file[header + 15]);
       Bytes body;
       for (size_t k = 0; k < blocks.size() && body.size() < size; ++k) {
         const size_t skip = k == 0 ? store::kHeaderSize : 0;
@@ -116,16 +116,16 @@ void SealRecords(Bytes& file, const store::AreaLayout& layout, uint8_t flags) {
         if (from + n > file.size()) break;
         body.insert(body.end(), file.begin() + from, file.begin() + from + n);
       }
-      store::StoreBE32(&file[header + 4], store::CRC32(body));
+      card::StoreBE32(&file[header + 4], card::CRC32(body));
     }
     Seal(file, header, header + 4, header + store::kHeaderSize);
   }
 }
 
 void SealArea(Bytes& file, const Bytes& info, size_t descriptor, uint8_t flags) {
-  const auto layout = store::AreaLayout::Check(store::LoadBE32(&info[descriptor]),
-                                               store::LoadBE16(&info[descriptor + 6]),
-                                               store::LoadBE16(&info[descriptor + 8]));
+  const auto layout = store::AreaLayout::Check(card::LoadBE32(&info[descriptor]),
+                                               card::LoadBE16(&info[descriptor + 6]),
+                                               card::LoadBE16(&info[descriptor + 8]));
   if (!layout || layout->BlockCount() == 0) return;
   if (flags & (kSealHeaders | kSealBodies)) SealRecords(file, *layout, flags);
   if (flags & kSealTables) {

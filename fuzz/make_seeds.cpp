@@ -13,12 +13,12 @@
 #include <memory>
 #include <string>
 
+#include "card/byte_order.h"
+#include "card/crc32.h"
 #include "platform/cryptoki.h"
 #include "sim/card/personalisation.h"
 #include "sim/card/simulated_card.h"
 #include "store/area_layout.h"
-#include "store/byte_order.h"
-#include "store/crc32.h"
 #include "store/record_body.h"
 #include "store/token_object.h"
 #include "support/card_rig.h"
@@ -160,7 +160,7 @@ void Layout(const std::vector<Record>& records, uint16_t blockSize, Bytes& entri
     h.keyRef = r.keyRef;
     h.id = r.id;
     h.size = static_cast<uint16_t>(body.size());
-    h.crc = store::CRC32(body);
+    h.crc = card::CRC32(body);
     h.Seal();
     const auto head = h.Encode();
     Bytes record(head.begin(), head.end());

@@ -16,11 +16,11 @@
 #include <bitset>
 #include <map>
 
+#include "card/byte_order.h"
+#include "card/crc32.h"
 #include "sim/card/card_state.h"
 #include "store/area.h"
 #include "store/area_select.h"
-#include "store/byte_order.h"
-#include "store/crc32.h"
 #include "store/object_record.h"
 #include "store/object_refresh.h"
 #include "store/record_body.h"
@@ -90,10 +90,10 @@ void SealRecords(Setup& s) {
   }
   for (const auto& [ni, blocks] : owners) {
     uint8_t* header = &s.blocks[blocks.front() * s.blockSize];
-    size_t size = store::LoadBE16(header + 15);
+    size_t size = card::LoadBE16(header + 15);
     if (s.flags & 0x04) {
       size = std::min(size, blocks.size() * s.blockSize - store::kHeaderSize);
-      store::StoreBE16(header + 15, static_cast<uint16_t>(size));
+      card::StoreBE16(header + 15, static_cast<uint16_t>(size));
     }
     std::vector<uint8_t> body;
     for (size_t k = 0; k < blocks.size() && body.size() < size; ++k) {
@@ -102,8 +102,8 @@ void SealRecords(Setup& s) {
       const size_t n = std::min(size - body.size(), s.blockSize - skip);
       body.insert(body.end(), from, from + n);
     }
-    store::StoreBE32(header + 4, store::CRC32(body));
-    store::StoreBE32(header, store::CRC32(std::span<const uint8_t>(header + 4, 13)));
+    card::StoreBE32(header + 4, card::CRC32(body));
+    card::StoreBE32(header, card::CRC32(std::span<const uint8_t>(header + 4, 13)));
     const auto offs =
         static_cast<uint32_t>(store::kAreaBlocksOffset + blocks.front() * s.blockSize);
     s.sealedBodies[offs] = std::move(body);

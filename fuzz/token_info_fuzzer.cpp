@@ -16,11 +16,11 @@
 //   chunk  public table bytes, chunk private table bytes
 #include <cstring>
 
+#include "card/byte_order.h"
+#include "card/crc32.h"
 #include "card/token_info.h"
 #include "card/token_info_file.h"
 #include "sim/card/card_state.h"
-#include "store/byte_order.h"
-#include "store/crc32.h"
 #include "support/card_rig.h"
 #include "support/fuzz_input.h"
 
@@ -60,7 +60,7 @@ Input Parse(FuzzInput& in) {
   if (input.flags & 0x01) {
     const auto covered =
         std::span<const uint8_t>(input.info).subspan(card::info_offset::kCrcCovered);
-    store::StoreBE32(input.info.data(), store::CRC32(covered));
+    card::StoreBE32(input.info.data(), card::CRC32(covered));
   }
   return input;
 }

@@ -4,13 +4,13 @@
 #include <vector>
 
 #include "card/apdu.h"
+#include "card/byte_order.h"
+#include "card/crc32.h"
 #include "reader/reader.h"
 #include "reader/reader_context.h"
 #include "sim/card/personalisation.h"
 #include "sim/pcsc/pcsc_double.h"
 #include "store/area_layout.h"
-#include "store/byte_order.h"
-#include "store/crc32.h"
 #include "support/fuzz_input.h"
 #include "trace/trace.h"
 
@@ -45,7 +45,7 @@ void PutAreaTable(sim::CardState& state, uint16_t fid, uint32_t capacity, uint16
   std::vector<uint8_t> bytes(store::kTableChecksumSize + blockCount, 0);
   const size_t n = std::min<size_t>(table.size(), blockCount);
   std::copy_n(table.begin(), n, bytes.begin() + store::kTableChecksumSize);
-  store::StoreBE32(bytes.data(), store::CRC32(std::span(bytes).subspan(store::kTableChecksumSize)));
+  card::StoreBE32(bytes.data(), card::CRC32(std::span(bytes).subspan(store::kTableChecksumSize)));
   PutFileBytes(state, fid, offset, bytes);
 }
 

@@ -2,19 +2,19 @@
 
 #include <algorithm>
 
-#include "store/byte_order.h"
-#include "store/crc32.h"
+#include "card/byte_order.h"
+#include "card/crc32.h"
 
 namespace zorad::card {
 namespace {
 
 AreaDescriptor DecodeArea(const uint8_t* p) {
   AreaDescriptor area;
-  area.capacity = store::LoadBE32(p);
+  area.capacity = LoadBE32(p);
   // Kept as stored: the module never interprets these two bytes.
   area.reserved = static_cast<uint16_t>(p[4] | (p[5] << 8));
-  area.blockCount = store::LoadBE16(p + 6);
-  area.blockSize = store::LoadBE16(p + 8);
+  area.blockCount = LoadBE16(p + 6);
+  area.blockSize = LoadBE16(p + 8);
   return area;
 }
 
@@ -25,18 +25,18 @@ bool IsValidTokenInfoFile(std::span<const uint8_t, kTokenInfoFileSize> file) {
   if (file[at::kFormatMajor] != kInfoFormatMajor || file[at::kFormatMinor] != kInfoFormatMinor) {
     return false;
   }
-  return store::CRC32(file.subspan(at::kCrcCovered)) == store::LoadBE32(file.data());
+  return CRC32(file.subspan(at::kCrcCovered)) == LoadBE32(file.data());
 }
 
 TokenInfoFile DecodeTokenInfoFile(std::span<const uint8_t, kTokenInfoFileSize> file) {
   namespace at = info_offset;
   const uint8_t* p = file.data();
   TokenInfoFile info;
-  info.infoCrc = store::LoadBE32(p + at::kCrc);
+  info.infoCrc = LoadBE32(p + at::kCrc);
   info.formatMajor = p[at::kFormatMajor];
   info.formatMinor = p[at::kFormatMinor];
   std::copy_n(p + at::kManufacturer, info.manufacturer.size(), info.manufacturer.begin());
-  info.writeChunk = store::LoadBE16(p + at::kWriteChunk);
+  info.writeChunk = LoadBE16(p + at::kWriteChunk);
   info.pinTryThreshold = p[at::kPinTryThreshold];
   info.minPinLen = p[at::kMinPinLen];
   info.maxPinLen = p[at::kMaxPinLen];

@@ -2,19 +2,19 @@
 
 #include <algorithm>
 
-#include "store/byte_order.h"
-#include "store/crc32.h"
+#include "card/byte_order.h"
+#include "card/crc32.h"
 
 namespace zorad::store {
 
 AllocationTable::AllocationTable(const AreaLayout& layout)
     : layout_(layout), bytes_(layout.TableLength(), 0) {}
 
-uint32_t AllocationTable::StoredChecksum() const { return LoadBE32(bytes_.data()); }
+uint32_t AllocationTable::StoredChecksum() const { return card::LoadBE32(bytes_.data()); }
 
-uint32_t AllocationTable::ComputedChecksum() const { return CRC32(Entries()); }
+uint32_t AllocationTable::ComputedChecksum() const { return card::CRC32(Entries()); }
 
-void AllocationTable::StoreChecksum() { StoreBE32(bytes_.data(), ComputedChecksum()); }
+void AllocationTable::StoreChecksum() { card::StoreBE32(bytes_.data(), ComputedChecksum()); }
 
 bool AllocationTable::IsUnformatted() const {
   return std::all_of(bytes_.begin(), bytes_.end(), [](uint8_t b) { return b == 0; });

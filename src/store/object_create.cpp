@@ -9,6 +9,7 @@
 #include <array>
 
 #include "card/apdu.h"
+#include "card/byte_order.h"
 #include "card/secure_buffer.h"
 #include "card/token.h"
 #include "card/token_identity.h"
@@ -16,7 +17,6 @@
 #include "reader/reader.h"
 #include "store/area.h"
 #include "store/area_select.h"
-#include "store/byte_order.h"
 #include "store/creation_check.h"
 #include "store/creation_context.h"
 #include "store/key_slot.h"
@@ -62,7 +62,7 @@ CK_RV DrawCandidates(slot::Slot& slot, CreationContext& context) {
   if (card::APDU_GetChallenge(slot.reader.get(), random.data(), random.size()) != reader::RDR_OK) {
     return CKR_FUNCTION_FAILED;
   }
-  for (size_t i = 0; i < kIdCandidates; ++i) context.candidates[i] = LoadBE32(&random[4 * i]);
+  for (size_t i = 0; i < kIdCandidates; ++i) context.candidates[i] = card::LoadBE32(&random[4 * i]);
   card::SecureWipe(random.data(), random.size());
   return CKR_OK;
 }

@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "card/apdu.h"
+#include "card/crc32.h"
 #include "card/token.h"
 #include "reader/reader.h"
 #include "store/area_select.h"
-#include "store/crc32.h"
 #include "store/object_record.h"
 #include "store/record_body.h"
 #include "store/template_summary.h"
@@ -84,7 +84,7 @@ CK_RV ReadAttributes(slot::Slot& slot, TokenObject& object, bool& damaged) {
   CK_RV rv = ReadBody(slot, object, body, damaged);
   if (rv != CKR_OK) return rv;
   damaged = true;  // every read was answered: what fails now is the record
-  if (CRC32(body) != object.toh.crc) {
+  if (card::CRC32(body) != object.toh.crc) {
     return Fail("CKR_DEVICE_ERROR(if(else pto->toh.crc == CRC32(obuf, pto->toh.size))\n",
                 CKR_DEVICE_ERROR);
   }

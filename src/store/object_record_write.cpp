@@ -3,9 +3,9 @@
 #include <vector>
 
 #include "card/apdu.h"
+#include "card/crc32.h"
 #include "card/token.h"
 #include "reader/reader.h"
-#include "store/crc32.h"
 #include "store/object_record.h"
 #include "store/record_body.h"
 #include "store/template_summary.h"
@@ -18,7 +18,7 @@ namespace {
 std::vector<uint8_t> BuildRecord(TokenObject& object, bool isKey, uint16_t blockSize) {
   const std::vector<uint8_t> body = EncodeBody(object.attributes, isKey);
   object.toh.size = static_cast<uint16_t>(body.size());
-  object.toh.crc = CRC32(body);
+  object.toh.crc = card::CRC32(body);
   ++object.toh.updateCount;
   object.toh.Seal();
   const HeaderBytes header = object.toh.Encode();

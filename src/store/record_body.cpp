@@ -1,6 +1,6 @@
 #include "store/record_body.h"
 
-#include "store/byte_order.h"
+#include "card/byte_order.h"
 #include "trace/trace.h"
 
 namespace zorad::store {
@@ -47,8 +47,8 @@ std::vector<uint8_t> EncodeBody(const AttributeList& list, bool leaveOutValue) {
     if (LeftOut(type, leaveOutValue)) continue;
     TraceAttribute(type, value);
     uint8_t head[kAttributeRecordHeader];
-    StoreBE16(&head[0], TypeOnCard(type));
-    StoreBE16(&head[2], static_cast<uint16_t>(value.size()));
+    card::StoreBE16(&head[0], TypeOnCard(type));
+    card::StoreBE16(&head[2], static_cast<uint16_t>(value.size()));
     body.insert(body.end(), head, head + kAttributeRecordHeader);
     body.insert(body.end(), value.begin(), value.end());
   }
@@ -60,8 +60,8 @@ CK_RV DecodeBody(std::span<const uint8_t> body, AttributeList& out) {
   size_t pos = 0;
   while (pos < body.size()) {
     if (body.size() - pos < kAttributeRecordHeader) return CKR_DEVICE_ERROR;
-    const uint32_t type = TypeFromCard(LoadBE16(&body[pos]));
-    const size_t length = LoadBE16(&body[pos + 2]);
+    const uint32_t type = TypeFromCard(card::LoadBE16(&body[pos]));
+    const size_t length = card::LoadBE16(&body[pos + 2]);
     pos += kAttributeRecordHeader;
     if (body.size() - pos < length) return CKR_DEVICE_ERROR;
     const auto value = body.subspan(pos, length);

@@ -1,5 +1,5 @@
-#include "store/byte_order.h"
-#include "store/crc32.h"
+#include "card/byte_order.h"
+#include "card/crc32.h"
 #include "store/token_object.h"
 
 namespace zorad::store {
@@ -12,19 +12,19 @@ constexpr size_t kUpdateCountOffset = 13;
 constexpr size_t kSizeOffset = 15;
 
 uint32_t SealCrc(const HeaderBytes& bytes) {
-  return CRC32(std::span(bytes).subspan(kCrcOffset));
+  return card::CRC32(std::span(bytes).subspan(kCrcOffset));
 }
 
 }  // namespace
 
 HeaderBytes TokenObjectHeader::Encode() const {
   HeaderBytes b{};
-  StoreBE32(&b[0], headerCrc);
-  StoreBE32(&b[kCrcOffset], crc);
+  card::StoreBE32(&b[0], headerCrc);
+  card::StoreBE32(&b[kCrcOffset], crc);
   b[kKeyRefOffset] = keyRef;
-  StoreBE32(&b[kIdOffset], id);
-  StoreBE16(&b[kUpdateCountOffset], updateCount);
-  StoreBE16(&b[kSizeOffset], size);
+  card::StoreBE32(&b[kIdOffset], id);
+  card::StoreBE16(&b[kUpdateCountOffset], updateCount);
+  card::StoreBE16(&b[kSizeOffset], size);
   return b;
 }
 
@@ -33,12 +33,12 @@ void TokenObjectHeader::Seal() { headerCrc = SealCrc(Encode()); }
 std::optional<TokenObjectHeader> TokenObjectHeader::Decode(
     std::span<const uint8_t, kHeaderSize> bytes) {
   TokenObjectHeader h;
-  h.headerCrc = LoadBE32(&bytes[0]);
-  h.crc = LoadBE32(&bytes[kCrcOffset]);
+  h.headerCrc = card::LoadBE32(&bytes[0]);
+  h.crc = card::LoadBE32(&bytes[kCrcOffset]);
   h.keyRef = bytes[kKeyRefOffset];
-  h.id = LoadBE32(&bytes[kIdOffset]);
-  h.updateCount = LoadBE16(&bytes[kUpdateCountOffset]);
-  h.size = LoadBE16(&bytes[kSizeOffset]);
+  h.id = card::LoadBE32(&bytes[kIdOffset]);
+  h.updateCount = card::LoadBE16(&bytes[kUpdateCountOffset]);
+  h.size = card::LoadBE16(&bytes[kSizeOffset]);
   if (SealCrc(h.Encode()) != h.headerCrc) return std::nullopt;
   return h;
 }

@@ -6,6 +6,8 @@
 #include <iterator>
 #include <string>
 
+#include "card/byte_order.h"
+#include "card/crc32.h"
 #include "card/token.h"
 #include "card/token_info.h"
 #include "card/token_init.h"
@@ -15,8 +17,6 @@
 #include "sim/pcsc/pcsc_double.h"
 #include "slot/slot_init.h"
 #include "slot/slot_token.h"
-#include "store/byte_order.h"
-#include "store/crc32.h"
 
 namespace zorad::test {
 namespace {
@@ -65,7 +65,7 @@ class TokenInitTest : public CardSlotTest {
     ASSERT_GE(file.size(), tableOffset + 4 + area.blockCount);
     EXPECT_EQ(Bytes(tableOffset, 0), Bytes(file.begin(), file.begin() + tableOffset));
     Bytes table(4 + area.blockCount, 0);
-    store::StoreBE32(table.data(), store::CRC32(Bytes(area.blockCount, 0)));
+    card::StoreBE32(table.data(), card::CRC32(Bytes(area.blockCount, 0)));
     EXPECT_EQ(table,
               Bytes(file.begin() + tableOffset, file.begin() + tableOffset + 4 + area.blockCount));
   }

@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "card/crc32.h"
 #include "card/token.h"
 #include "card/token_info_file.h"
 #include "sim/card/card_image.h"
 #include "store/allocation_table.h"
 #include "store/area_layout.h"
-#include "store/crc32.h"
 #include "store/record_body.h"
 #include "store/token_object.h"
 
@@ -74,7 +74,7 @@ void CheckObject(const char* area, const std::vector<uint8_t>& record, size_t bl
   }
   if (!ids.insert(header->id).second) Fault(where + ": identifier used twice");
   const std::span<const uint8_t> body(record.data() + kHeaderSize, header->size);
-  if (CRC32(body) != header->crc) return Fault(where + ": body checksum");
+  if (zorad::card::CRC32(body) != header->crc) return Fault(where + ": body checksum");
   AttributeList attributes;
   if (DecodeBody(body, attributes) != CKR_OK) return Fault(where + ": attribute records");
   const auto label = attributes.find(CKA_LABEL);

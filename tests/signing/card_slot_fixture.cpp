@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "card/apdu.h"
+#include "card/byte_order.h"
+#include "card/crc32.h"
 #include "card/token.h"
 #include "card/token_refresh.h"
 #include "reader/reader.h"
@@ -10,8 +12,6 @@
 #include "sim/card/gost_crypto.h"
 #include "sim/pcsc/pcsc_double.h"
 #include "slot/slot_token.h"
-#include "store/byte_order.h"
-#include "store/crc32.h"
 #include "store/token_object.h"
 
 namespace zorad::test {
@@ -103,7 +103,7 @@ void CardSlotTest::WriteKeyObject(bool isPrivate, uint16_t block, uint8_t ni, ui
   header.id = id;
   header.updateCount = updateCount;
   header.size = 0;
-  header.crc = store::CRC32({});
+  header.crc = card::CRC32({});
   header.Seal();
   const auto encoded = header.Encode();
   card_->WriteFile(fid, 64 + size_t{block} * area.blockSize, Bytes(encoded.begin(), encoded.end()));
@@ -112,7 +112,7 @@ void CardSlotTest::WriteKeyObject(bool isPrivate, uint16_t block, uint8_t ni, ui
   Bytes table = card_->FileContent(fid);
   table = Bytes(table.begin() + tableOffset, table.begin() + tableOffset + 4 + area.blockCount);
   table[4 + block] = ni;
-  store::StoreBE32(table.data(), store::CRC32(std::span(table).subspan(4)));
+  card::StoreBE32(table.data(), card::CRC32(std::span(table).subspan(4)));
   card_->WriteFile(fid, tableOffset, table);
 }
 

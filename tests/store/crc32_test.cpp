@@ -3,9 +3,9 @@
 #include <string_view>
 #include <vector>
 
-#include "store/crc32.h"
+#include "card/crc32.h"
 
-namespace zorad::store {
+namespace zorad::card {
 namespace {
 
 std::vector<uint8_t> Bytes(std::string_view s) { return {s.begin(), s.end()}; }
@@ -27,4 +27,4 @@ TEST(Crc32Test, KnownVectors) {
 }
 
 }  // namespace
-}  // namespace zorad::store
+}  // namespace zorad::card

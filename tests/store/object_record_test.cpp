@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "card/apdu.h"
+#include "card/crc32.h"
 #include "store/area_select.h"
-#include "store/crc32.h"
 #include "store/object_record.h"
 #include "store/object_refresh.h"
 #include "store/record_body.h"
@@ -61,7 +61,7 @@ TEST_F(ObjectRecordTest, DataObjectRecordByteForByte) {
                    0x00, 0x03, 0x00, 0x02, 0x61, 0x62};
   const Bytes file = AreaFile(kPublic);
   EXPECT_EQ((Bytes{0x00, 0x0A, 0x0B, 0x0C, 0x0D, 0x00, 0x01, 0x00, 0x13}), Slice(file, 72, 9));
-  EXPECT_EQ(store::CRC32(body), object.toh.crc);
+  EXPECT_EQ(card::CRC32(body), object.toh.crc);
   const auto header = object.toh.Encode();
   EXPECT_EQ(Bytes(header.begin(), header.end()), Slice(file, 64, 17));
   EXPECT_EQ(body, Slice(file, 81, 19));

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "store/crc32.h"
+#include "card/crc32.h"
 #include "store/record_body.h"
 #include "store/template_summary.h"
 #include "store/token_object.h"
@@ -26,7 +26,7 @@ TEST(TokenObjectHeaderTest, LayoutAndChecksum) {
   const HeaderBytes b = h.Encode();
   const Bytes tail{0x11, 0x22, 0x33, 0x44, 0x05, 0xA1, 0xB2, 0xC3, 0xD4, 0x01, 0x02, 0x00, 0x13};
   EXPECT_EQ(tail, Bytes(b.begin() + 4, b.end()));
-  EXPECT_EQ(CRC32(tail), h.headerCrc);
+  EXPECT_EQ(card::CRC32(tail), h.headerCrc);
   EXPECT_EQ(Bytes({uint8_t(h.headerCrc >> 24), uint8_t(h.headerCrc >> 16),
                    uint8_t(h.headerCrc >> 8), uint8_t(h.headerCrc)}),
             Bytes(b.begin(), b.begin() + 4));

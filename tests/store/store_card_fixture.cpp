@@ -1,11 +1,11 @@
 #include "store_card_fixture.h"
 
 #include "card/apdu.h"
+#include "card/byte_order.h"
+#include "card/crc32.h"
 #include "reader/reader.h"
 #include "reader/reader_context.h"
 #include "sim/pcsc/pcsc_double.h"
-#include "store/byte_order.h"
-#include "store/crc32.h"
 #include "trace/trace.h"
 
 namespace zorad::test {
@@ -74,7 +74,7 @@ void StoreCardTest::WriteArea(bool isPrivate, size_t offset, const Bytes& bytes)
 void StoreCardTest::WriteTable(bool isPrivate, const Bytes& entries) {
   const auto& a = isPrivate ? personalisation_.privateArea : personalisation_.publicArea;
   Bytes table(4);
-  store::StoreBE32(table.data(), store::CRC32(entries));
+  card::StoreBE32(table.data(), card::CRC32(entries));
   table.insert(table.end(), entries.begin(), entries.end());
   WriteArea(isPrivate, a.capacity + 128, table);
 }
@@ -82,7 +82,7 @@ void StoreCardTest::WriteTable(bool isPrivate, const Bytes& entries) {
 void StoreCardTest::WriteRecord(bool isPrivate, uint32_t offs, store::TokenObjectHeader header,
                                 const Bytes& body) {
   header.size = static_cast<uint16_t>(body.size());
-  header.crc = store::CRC32(body);
+  header.crc = card::CRC32(body);
   header.Seal();
   const auto h = header.Encode();
   Bytes record(h.begin(), h.end());

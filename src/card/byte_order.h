@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace zorad::store {
+namespace zorad::card {
 
 inline uint16_t LoadBE16(const uint8_t* p) {
   return static_cast<uint16_t>((p[0] << 8) | p[1]);
@@ -26,4 +26,4 @@ inline void StoreBE32(uint8_t* p, uint32_t v) {
   p[3] = static_cast<uint8_t>(v);
 }
 
-}  // namespace zorad::store
+}  // namespace zorad::card

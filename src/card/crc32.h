@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <span>
 
-namespace zorad::store {
+namespace zorad::card {
 
 uint32_t CRC32(std::span<const uint8_t> data);
 
-}  // namespace zorad::store
+}  // namespace zorad::card

@@ -1,8 +1,8 @@
-#include "store/crc32.h"
+#include "card/crc32.h"
 
 #include <array>
 
-namespace zorad::store {
+namespace zorad::card {
 namespace {
 
 constexpr std::array<uint32_t, 256> MakeTable() {
@@ -25,4 +25,4 @@ uint32_t CRC32(std::span<const uint8_t> data) {
   return ~reg;
 }
 
-}  // namespace zorad::store
+}  // namespace zorad::card
