@@ -19,11 +19,11 @@
 #include <algorithm>
 #include <optional>
 
+#include "card/allocation_table.h"
 #include "card/apdu.h"
+#include "card/area.h"
+#include "card/area_select.h"
 #include "sim/card/card_state.h"
-#include "store/allocation_table.h"
-#include "store/area.h"
-#include "store/area_select.h"
 #include "store/toat.h"
 #include "support/card_rig.h"
 #include "support/fuzz_input.h"
@@ -54,7 +54,7 @@ Setup Parse(FuzzInput& in) {
     s.area.blockSize = in.U16();
   } else {
     s.area.blockCount = static_cast<uint16_t>(1 + in.Byte());
-    s.area.blockSize = static_cast<uint16_t>(store::kMinBlockSize + in.Byte());
+    s.area.blockSize = static_cast<uint16_t>(card::kMinBlockSize + in.Byte());
     s.area.capacity = uint32_t{s.area.blockCount} * s.area.blockSize + 8u * in.Byte();
   }
   const uint8_t chunk = in.Byte();
@@ -67,8 +67,8 @@ sim::CardState CardFor(const Setup& s) {
   sim::CardState state = DefaultCardState();
   auto& file = state.files[s.fid()].data;
   file.clear();
-  const size_t tableEnd = size_t{s.area.capacity} + store::kAreaTableGap +
-                          store::kTableChecksumSize + s.area.blockCount;
+  const size_t tableEnd =
+      size_t{s.area.capacity} + card::kAreaTableGap + card::kTableChecksumSize + s.area.blockCount;
   // A file that ends early answers short reads and refused writes.
   file.resize(std::min(tableEnd - ((s.flags & 0x10) ? 1 : 0), sim::kMaxFileSize), 0);
   // Blocks full of something, so erasing shows.
@@ -181,7 +181,7 @@ class Session {
 
   void Reselect() {
     bool changed = false;
-    const CK_RV rv = store::SelectArea(rig_.slot(), setup_.isPrivate(), &changed);
+    const CK_RV rv = card::SelectArea(rig_.slot(), setup_.isPrivate(), &changed);
     if (rv != CKR_OK) {
       Check(rig_.token().objects.objectsStale, "a failed selection left the objects fresh");
       return;
@@ -192,10 +192,10 @@ class Session {
  private:
   void WriteAndReselect() {
     if (!rig_.token().objects.toat) return;
-    if (store::UpdateTOAT(rig_.slot()) != CKR_OK) return;
+    if (card::UpdateTOAT(rig_.slot()) != CKR_OK) return;
     const Entries written = EntriesOf(rig_.token());
     bool changed = true;
-    Check(store::SelectArea(rig_.slot(), setup_.isPrivate(), &changed) == CKR_OK,
+    Check(card::SelectArea(rig_.slot(), setup_.isPrivate(), &changed) == CKR_OK,
           "a table just written does not read back");
     Check(EntriesOf(rig_.token()) == written, "the table read back differs");
     // An area without blocks has no table to read: its checksum bytes are
@@ -209,7 +209,7 @@ class Session {
 
   void EraseFreed() {
     if (!snapshot_ || !rig_.token().objects.toat) return;
-    if (store::ClearBlocksByTOAT(rig_.slot(), *snapshot_) != CKR_OK) return;
+    if (card::ClearBlocksByTOAT(rig_.slot(), *snapshot_) != CKR_OK) return;
     const auto& table = *rig_.token().objects.toat;
     const auto before = snapshot_->Entries();
     const auto now = table.Entries();
@@ -226,19 +226,19 @@ class Session {
 
   CardRig& rig_;
   const Setup& setup_;
-  std::optional<store::AllocationTable> snapshot_;
+  std::optional<card::AllocationTable> snapshot_;
 };
 
 void Run(const Setup& setup, FuzzInput& in) {
   CardRig rig(CardFor(setup), setup.flags & 0x08);
   card::Token& token = rig.token();
   token.info.writeChunk = setup.writeChunk;
-  token.info.*store::InfoOf(store::AreaOf(setup.isPrivate())).descriptor = setup.area;
+  token.info.*card::InfoOf(card::AreaOf(setup.isPrivate())).descriptor = setup.area;
   if (!rig.BeginAndSelect()) return;
   if (setup.isPrivate() && !rig.LoginUser()) return;
   Session session(rig, setup);
   session.Reselect();
-  const bool usable = store::LayoutOf(token, store::AreaOf(setup.isPrivate())).has_value();
+  const bool usable = card::LayoutOf(token, card::AreaOf(setup.isPrivate())).has_value();
   Check(usable || !token.objects.toat, "a table held for an unusable descriptor");
   for (int i = 0; i < kMaxOperations && !in.empty(); ++i) session.Operate(in);
 }

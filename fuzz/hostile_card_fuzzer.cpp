@@ -25,11 +25,11 @@
 #include <set>
 #include <vector>
 
+#include "card/area_layout.h"
 #include "card/byte_order.h"
 #include "card/crc32.h"
 #include "sim/card/card_state.h"
 #include "sim/card/simulated_card.h"
-#include "store/area_layout.h"
 #include "store/token_object.h"
 #include "support/card_rig.h"
 #include "support/fuzz_input.h"
@@ -97,8 +97,8 @@ void Seal(Bytes& file, size_t at, size_t from, size_t to) {
 }
 
 // Record headers and bodies of every object the area's table lists.
-void SealRecords(Bytes& file, const store::AreaLayout& layout, uint8_t flags) {
-  const size_t entriesAt = layout.TableOffset() + store::kTableChecksumSize;
+void SealRecords(Bytes& file, const card::AreaLayout& layout, uint8_t flags) {
+  const size_t entriesAt = layout.TableOffset() + card::kTableChecksumSize;
   std::map<uint8_t, std::vector<size_t>> owners;
   for (size_t i = 0; i < layout.BlockCount() && entriesAt + i < file.size(); ++i) {
     if (file[entriesAt + i] != 0) owners[file[entriesAt + i]].push_back(i);
@@ -123,14 +123,14 @@ void SealRecords(Bytes& file, const store::AreaLayout& layout, uint8_t flags) {
 }
 
 void SealArea(Bytes& file, const Bytes& info, size_t descriptor, uint8_t flags) {
-  const auto layout = store::AreaLayout::Check(card::LoadBE32(&info[descriptor]),
-                                               card::LoadBE16(&info[descriptor + 6]),
-                                               card::LoadBE16(&info[descriptor + 8]));
+  const auto layout = card::AreaLayout::Check(card::LoadBE32(&info[descriptor]),
+                                              card::LoadBE16(&info[descriptor + 6]),
+                                              card::LoadBE16(&info[descriptor + 8]));
   if (!layout || layout->BlockCount() == 0) return;
   if (flags & (kSealHeaders | kSealBodies)) SealRecords(file, *layout, flags);
   if (flags & kSealTables) {
     const size_t at = layout->TableOffset();
-    Seal(file, at, at + store::kTableChecksumSize, at + layout->TableLength());
+    Seal(file, at, at + card::kTableChecksumSize, at + layout->TableLength());
   }
 }
 

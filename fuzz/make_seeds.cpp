@@ -13,12 +13,12 @@
 #include <memory>
 #include <string>
 
+#include "card/area_layout.h"
 #include "card/byte_order.h"
 #include "card/crc32.h"
 #include "platform/cryptoki.h"
 #include "sim/card/personalisation.h"
 #include "sim/card/simulated_card.h"
-#include "store/area_layout.h"
 #include "store/record_body.h"
 #include "store/token_object.h"
 #include "support/card_rig.h"
@@ -196,7 +196,7 @@ std::vector<Record> SampleRecords() {
 void Records(const std::string& name, uint8_t flags, uint8_t count, uint8_t size,
              const std::vector<Record>& records, const Bytes& body) {
   const uint16_t blockCount = 1 + count;
-  const uint16_t blockSize = static_cast<uint16_t>(store::kMinBlockSize + size);
+  const uint16_t blockSize = static_cast<uint16_t>(card::kMinBlockSize + size);
   Bytes entries(blockCount, 0);
   Bytes blocks(size_t{blockCount} * blockSize, 0);
   Layout(records, blockSize, entries, blocks);

@@ -16,11 +16,12 @@
 #include <bitset>
 #include <map>
 
+#include "card/area.h"
+#include "card/area_select.h"
 #include "card/byte_order.h"
 #include "card/crc32.h"
 #include "sim/card/card_state.h"
-#include "store/area.h"
-#include "store/area_select.h"
+#include "store/object_maps.h"
 #include "store/object_record.h"
 #include "store/object_refresh.h"
 #include "store/record_body.h"
@@ -52,7 +53,7 @@ Setup Parse(FuzzInput& in) {
   Setup s;
   s.flags = in.Byte();
   s.blockCount = static_cast<uint16_t>(1 + in.Byte() % 32);
-  s.blockSize = static_cast<uint16_t>(store::kMinBlockSize + in.Byte() % 111);
+  s.blockSize = static_cast<uint16_t>(card::kMinBlockSize + in.Byte() % 111);
   s.body = in.LongChunk();
   const auto entries = in.Chunk();
   s.entries.assign(entries.begin(), entries.end());
@@ -104,8 +105,7 @@ void SealRecords(Setup& s) {
     }
     card::StoreBE32(header + 4, card::CRC32(body));
     card::StoreBE32(header, card::CRC32(std::span<const uint8_t>(header + 4, 13)));
-    const auto offs =
-        static_cast<uint32_t>(store::kAreaBlocksOffset + blocks.front() * s.blockSize);
+    const auto offs = static_cast<uint32_t>(card::kAreaBlocksOffset + blocks.front() * s.blockSize);
     s.sealedBodies[offs] = std::move(body);
   }
 }
@@ -113,8 +113,8 @@ void SealRecords(Setup& s) {
 sim::CardState CardFor(const Setup& s) {
   sim::CardState state = DefaultCardState();
   const uint16_t fid = s.isPrivate() ? sim::kPrivateAreaFid : sim::kPublicAreaFid;
-  state.files[fid].data.assign(s.capacity() + store::kAreaTableGap, 0);
-  PutFileBytes(state, fid, store::kAreaBlocksOffset, s.blocks);
+  state.files[fid].data.assign(s.capacity() + card::kAreaTableGap, 0);
+  PutFileBytes(state, fid, card::kAreaBlocksOffset, s.blocks);
   PutAreaTable(state, fid, s.capacity(), s.blockCount, s.entries, s.flags & 0x02);
   sim::GostPublicKey key{};
   for (size_t i = 0; i < key.size(); ++i) key[i] = static_cast<uint8_t>(i + 1);
@@ -167,13 +167,13 @@ void CheckRewrite(slot::Slot& slot, store::TokenObject& object) {
 }
 
 void CheckObjects(CardRig& rig, const Setup& setup, uint32_t freeSpace) {
-  store::ObjectCache& cache = rig.token().objects;
+  card::ObjectCache& cache = rig.token().objects;
   const auto& table = *cache.toat;
   const auto entries = table.Entries();
   const size_t used = static_cast<size_t>(
       std::count_if(entries.begin(), entries.end(), [](uint8_t e) { return e != 0; }));
   Check(freeSpace == setup.capacity() - used * setup.blockSize, "free space miscounted");
-  for (auto& [id, object] : *cache.CurrentObjects()) {
+  for (auto& [id, object] : *store::CurrentObjects(rig.token())) {
     Check(object.toh.id == id, "object filed under another id");
     Check(table.BlocksOf(object.offs).has_value(), "object found where no record starts");
     bool changed = true;
@@ -190,11 +190,11 @@ void Run(Setup& setup) {
   CardRig rig(CardFor(setup), setup.flags & 0x10);
   card::Token& token = rig.token();
   token.info.writeChunk = 255;
-  token.info.*store::InfoOf(store::AreaOf(setup.isPrivate())).descriptor = {
+  token.info.*card::InfoOf(card::AreaOf(setup.isPrivate())).descriptor = {
       setup.capacity(), 0, setup.blockCount, setup.blockSize};
   if (!rig.BeginAndSelect()) return;
   if (setup.isPrivate() && !rig.LoginUser()) return;
-  if (store::SelectArea(rig.slot(), setup.isPrivate()) != CKR_OK) return;
+  if (card::SelectArea(rig.slot(), setup.isPrivate()) != CKR_OK) return;
   std::bitset<0x10000> starts;
   const auto visitor = [&](const store::TokenObject& object) {
     Check(object.offs < starts.size() && !starts.test(object.offs), "a record visited twice");

@@ -4,13 +4,13 @@
 #include <vector>
 
 #include "card/apdu.h"
+#include "card/area_layout.h"
 #include "card/byte_order.h"
 #include "card/crc32.h"
 #include "reader/reader.h"
 #include "reader/reader_context.h"
 #include "sim/card/personalisation.h"
 #include "sim/pcsc/pcsc_double.h"
-#include "store/area_layout.h"
 #include "support/fuzz_input.h"
 #include "trace/trace.h"
 
@@ -37,15 +37,15 @@ void PutFileBytes(sim::CardState& state, uint16_t fid, size_t offset,
 
 void PutAreaTable(sim::CardState& state, uint16_t fid, uint32_t capacity, uint16_t blockCount,
                   std::span<const uint8_t> table, bool seal) {
-  const size_t offset = size_t{capacity} + store::kAreaTableGap;
+  const size_t offset = size_t{capacity} + card::kAreaTableGap;
   if (!seal) {
     PutFileBytes(state, fid, offset, table);
     return;
   }
-  std::vector<uint8_t> bytes(store::kTableChecksumSize + blockCount, 0);
+  std::vector<uint8_t> bytes(card::kTableChecksumSize + blockCount, 0);
   const size_t n = std::min<size_t>(table.size(), blockCount);
-  std::copy_n(table.begin(), n, bytes.begin() + store::kTableChecksumSize);
-  card::StoreBE32(bytes.data(), card::CRC32(std::span(bytes).subspan(store::kTableChecksumSize)));
+  std::copy_n(table.begin(), n, bytes.begin() + card::kTableChecksumSize);
+  card::StoreBE32(bytes.data(), card::CRC32(std::span(bytes).subspan(card::kTableChecksumSize)));
   PutFileBytes(state, fid, offset, bytes);
 }
 

@@ -5,8 +5,8 @@
 #include <array>
 #include <cstdint>
 
+#include "card/object_cache.h"
 #include "platform/cryptoki.h"
-#include "store/object_cache.h"
 
 namespace zorad::card {
 
@@ -60,7 +60,7 @@ struct Token {
   bool infoRead = false;
 
   // Object cache: areas, allocation table, object maps.
-  store::ObjectCache objects;
+  ObjectCache objects;
 
   Token() {
     label.fill(' ');

@@ -4,14 +4,13 @@
 #include <cstring>
 
 #include "card/apdu.h"
+#include "card/area_layout.h"
+#include "card/area_select.h"
 #include "card/token_info_file.h"
 #include "card/token_pin_state.h"
 #include "card/token_transaction.h"
 #include "platform/text_field.h"
 #include "reader/reader.h"
-#include "store/area_layout.h"
-#include "store/area_select.h"
-#include "store/toat.h"
 #include "trace/trace.h"
 
 namespace zorad::card {
@@ -87,13 +86,16 @@ CK_RV ReadSerialNumber(reader::Reader* r, Token& token, ReaderResult& last) {
 // The free bytes of one area; an area whose table was never formatted
 // leaves them 0 and clears `formatted`.
 CK_RV ReadFreeMemory(slot::Slot& slot, bool isPrivate, uint32_t& freeMemory, bool& formatted) {
-  const CK_RV rv = store::SelectArea(slot, isPrivate);
+  const CK_RV rv = SelectArea(slot, isPrivate);
   if (rv == CKR_TOKEN_NOT_RECOGNIZED) {
     formatted = false;
     return CKR_OK;
   }
   if (rv != CKR_OK) return rv;
-  return store::FreeSpaceInTOAT(*slot.token, freeMemory);
+  const auto& table = slot.token->objects.toat;
+  if (!table) return CKR_GENERAL_ERROR;
+  freeMemory = table->FreeSpace();
+  return CKR_OK;
 }
 
 // Blocks that hold nothing after a record's header leave no room for any
@@ -101,7 +103,7 @@ CK_RV ReadFreeMemory(slot::Slot& slot, bool isPrivate, uint32_t& freeMemory, boo
 // the first block of every object. Such a card is refused as a token this
 // module does not understand rather than taking objects no search can show.
 bool BlocksHoldBodies(const AreaDescriptor& area) {
-  return area.blockCount == 0 || area.blockSize >= store::kMinBlockSize;
+  return area.blockCount == 0 || area.blockSize >= kMinBlockSize;
 }
 
 // A token counts as initialised when an area has blocks, unless the public

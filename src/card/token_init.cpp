@@ -1,6 +1,9 @@
 #include "card/token_init.h"
 
 #include "card/apdu.h"
+#include "card/area.h"
+#include "card/area_layout.h"
+#include "card/area_select.h"
 #include "card/pin_block.h"
 #include "card/secure_buffer.h"
 #include "card/token.h"
@@ -8,9 +11,6 @@
 #include "card/token_login.h"
 #include "card/token_transaction.h"
 #include "reader/reader.h"
-#include "store/area.h"
-#include "store/area_layout.h"
-#include "store/area_select.h"
 #include "trace/trace.h"
 
 namespace zorad::card {
@@ -28,17 +28,17 @@ size_t WriteChunkOf(const Token& token) {
 // cut so that every chunk starts at an addressable offset, so the range
 // may end up to one chunk beyond the highest start offset.
 bool EraseRangeFits(uint32_t capacity, size_t chunk) {
-  const uint64_t end = uint64_t{capacity} + store::kAreaTableGap;
-  return end <= store::kMaxCardEnd && end <= store::kMaxCardOffset + uint64_t{chunk};
+  const uint64_t end = uint64_t{capacity} + kAreaTableGap;
+  return end <= kMaxCardEnd && end <= kMaxCardOffset + uint64_t{chunk};
 }
 
 // Checked before the first command that changes the card, so that a token
 // whose areas cannot be formatted keeps its user PIN and its objects.
 bool AreasAddressable(const Token& token) {
-  for (const store::Area area : {store::Area::kPrivate, store::Area::kPublic}) {
-    const auto layout = store::LayoutOf(token, area);
+  for (const Area area : {Area::kPrivate, Area::kPublic}) {
+    const auto layout = LayoutOf(token, area);
     if (!layout || !EraseRangeFits(layout->Capacity(), WriteChunkOf(token))) {
-      ZORAD_TRACE(trace::kSteps, "...%s area not addressable\n", store::InfoOf(area).name);
+      ZORAD_TRACE(trace::kSteps, "...%s area not addressable\n", InfoOf(area).name);
       return false;
     }
   }
@@ -70,14 +70,14 @@ CK_RV ReplaceUserPin(reader::Reader* r, const SecureBuffer& userPin) {
 
 // Erases an area's object space and writes an empty table after it.
 CK_RV FormatArea(slot::Slot& slot, bool isPrivate) {
-  const CK_RV switched = store::SwitchArea(slot, isPrivate);
+  const CK_RV switched = SwitchArea(slot, isPrivate);
   if (switched != CKR_OK) return switched;
-  const uint32_t capacity = store::DescriptorOf(*slot.token, store::AreaOf(isPrivate)).capacity;
-  if (APDU_EraseBF(slot.reader.get(), 0, capacity + store::kAreaTableGap,
-                   WriteChunkOf(*slot.token)) != RDR_OK) {
+  const uint32_t capacity = DescriptorOf(*slot.token, AreaOf(isPrivate)).capacity;
+  if (APDU_EraseBF(slot.reader.get(), 0, capacity + kAreaTableGap, WriteChunkOf(*slot.token)) !=
+      RDR_OK) {
     return CKR_DEVICE_ERROR;
   }
-  return store::UpdateTOAT(slot);  // the checksum of the zero entries goes with it
+  return UpdateTOAT(slot);  // the checksum of the zero entries goes with it
 }
 
 CK_RV WriteLabel(slot::Slot& slot, const uint8_t* label) {

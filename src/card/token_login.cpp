@@ -5,6 +5,7 @@
 #include "card/token_refresh.h"
 #include "card/token_transaction.h"
 #include "reader/reader.h"
+#include "store/object_maps.h"
 #include "trace/trace.h"
 
 namespace zorad::card {
@@ -85,12 +86,12 @@ CK_RV LogoutToken(slot::Slot& slot) {
     slot.loginState = slot::kNobody;
     return LogoutFailed(slot, CKR_GENERAL_ERROR);
   }
-  store::ObjectCache& objects = slot.token->objects;
-  objects.objectListRead = false;
-  objects.privateObjects.clear();
+  store::ObjectMaps& maps = store::MapsOf(*slot.token);
+  maps.objectListRead = false;
+  maps.privateObjects.clear();
   // The power-down ends the verification even when the rest fails, so the
   // slot is never left logged in on the card while it says nobody is.
-  const bool tableRead = objects.toat.has_value();
+  const bool tableRead = slot.token->objects.toat.has_value();
   if (reader::ResetReader(slot.reader.get(), static_cast<uint32_t>(reader::ResetMode::kUnpower)) !=
       reader::RDR_OK) {
     // A card that left the reader lost its verifications with its power:

@@ -1,9 +1,10 @@
 #include "card/token_refresh.h"
 
+#include "card/area_select.h"
 #include "card/token.h"
 #include "card/token_identity.h"
 #include "card/token_transaction.h"
-#include "store/area_select.h"
+#include "store/object_maps.h"
 #include "store/object_refresh.h"
 #include "trace/trace.h"
 
@@ -12,7 +13,7 @@ namespace {
 
 // Selects one area and rebuilds its object map and free memory.
 CK_RV RefreshArea(slot::Slot& slot, bool isPrivate, uint32_t& freeMemory, bool& changed) {
-  const CK_RV rv = store::SelectArea(slot, isPrivate, &changed);
+  const CK_RV rv = SelectArea(slot, isPrivate, &changed);
   if (rv != CKR_OK) return rv;
   return store::RefreshTokenObjects(slot, &freeMemory);
 }
@@ -40,7 +41,8 @@ CK_RV Failed(CK_RV rv) {
 bool IsTokenObjectListRead(const slot::Slot& slot) {
   const bool read = IsTokenRead(slot);
   ZORAD_TRACE(trace::kOperations, "IsTokenRead: %x\n", read ? 1u : 0u);
-  const bool listRead = read && slot.token->objects.objectListRead;
+  const bool listRead = read && store::FindMaps(*slot.token) != nullptr &&
+                        store::FindMaps(*slot.token)->objectListRead;
   ZORAD_TRACE(trace::kOperations, "IsTokenObjectListRead: %x\n", listRead ? 1u : 0u);
   return listRead;
 }
@@ -60,7 +62,7 @@ CK_RV RefreshToken(slot::Slot& slot, bool* changed) {
   }
   if (transaction.End() != CKR_OK) return Failed(CKR_FUNCTION_FAILED);
   token.objects.objectsStale = false;
-  token.objects.objectListRead = true;
+  store::MapsOf(token).objectListRead = true;
   return CKR_OK;
 }
 
@@ -72,7 +74,7 @@ CK_RV RefreshTokenSelected(slot::Slot& slot, bool* changed) {
   const CK_RV rv = RefreshAreas(slot, token, changed);
   if (rv != CKR_OK) return Failed(rv);
   token.objects.objectsStale = false;
-  token.objects.objectListRead = true;
+  store::MapsOf(token).objectListRead = true;
   return CKR_OK;
 }
 

@@ -4,11 +4,11 @@
 #include <array>
 
 #include "card/apdu.h"
+#include "card/area_select.h"
 #include "card/token.h"
 #include "card/token_identity.h"
 #include "card/token_transaction.h"
 #include "reader/reader.h"
-#include "store/area_select.h"
 #include "store/object_record.h"
 #include "store/object_search.h"
 #include "trace/trace.h"
@@ -49,7 +49,7 @@ CK_RV CheckRequest(const slot::Slot& slot, uint32_t keyId, CK_MECHANISM_TYPE mec
 // environment naming the hash algorithm and the key's reference.
 CK_RV PrepareKey(slot::Slot& slot, store::TokenObject& key, bool isPrivate,
                  const SecurityEnvironmentItem& keyItem) {
-  const CK_RV selected = store::SelectArea(slot, isPrivate);
+  const CK_RV selected = SelectArea(slot, isPrivate);
   if (selected != CKR_OK) return selected;
   bool changed = false;
   if (store::RereadTokenObjectHeader(slot, key, changed) != CKR_OK || changed) {

@@ -10,10 +10,10 @@
 #include <new>
 #include <optional>
 
+#include "card/area_select.h"
 #include "card/token.h"
 #include "card/token_identity.h"
 #include "card/token_transaction.h"
-#include "store/area_select.h"
 #include "store/object_record.h"
 #include "store/object_search.h"
 #include "store/record_body.h"
@@ -45,7 +45,7 @@ Opened OpenObject(slot::Slot& slot, uint32_t id, card::TokenTransaction& transac
   o.rv = card::IsTheSameToken(slot);
   if (o.rv != CKR_OK) return o;
   bool changed = false;
-  o.rv = SelectArea(slot, isPrivate, &changed);
+  o.rv = card::SelectArea(slot, isPrivate, &changed);
   if (o.rv == CKR_OK && changed) o.rv = CKR_FUNCTION_FAILED;
   if (o.rv != CKR_OK) return o;
   if (RereadTokenObjectHeader(slot, *o.object, changed) != CKR_OK || changed) {
@@ -87,7 +87,7 @@ bool ChangesKeyValue(const AttributeList& current, const AttributeList& values) 
 
 // Writes the merged record, refitting its blocks when its size changed,
 // and the table when that changed. The erasure of freed blocks follows.
-CK_RV Rewrite(slot::Slot& slot, TokenObject& object, const AllocationTable& previous,
+CK_RV Rewrite(slot::Slot& slot, TokenObject& object, const card::AllocationTable& previous,
               bool& tableChanged, bool& tableSent) {
   const TemplateSummary summary = SummarizeAttributes(object.attributes);
   CK_RV rv = CheckRepresentable(object.attributes, summary.isKey);
@@ -102,12 +102,12 @@ CK_RV Rewrite(slot::Slot& slot, TokenObject& object, const AllocationTable& prev
   rv = UpdateTokenObject(slot, object);
   if (rv != CKR_OK || !tableChanged) return rv;
   tableSent = true;
-  return UpdateTOAT(slot);
+  return card::UpdateTOAT(slot);
 }
 
 CK_RV ChangeObject(slot::Slot& slot, TokenObject& object, const AttributeList& values) {
   if (ChangesKeyValue(object.attributes, values)) return CKR_ATTRIBUTE_READ_ONLY;
-  std::optional<AllocationTable> previous;
+  std::optional<card::AllocationTable> previous;
   Backup backup{object.offs, object.toh, object.attributes};
   try {
     previous = *slot.token->objects.toat;
@@ -130,7 +130,7 @@ CK_RV ChangeObject(slot::Slot& slot, TokenObject& object, const AttributeList& v
     return rv;
   }
   // The change is on the card; blocks left unerased are unlisted.
-  if (tableChanged && ClearBlocksByTOAT(slot, *previous) != CKR_OK) {
+  if (tableChanged && card::ClearBlocksByTOAT(slot, *previous) != CKR_OK) {
     ZORAD_TRACE(trace::kSteps, "SetTokenAttributeValues: freed blocks not all erased\n");
   }
   return CKR_OK;

@@ -9,17 +9,18 @@
 #include <array>
 
 #include "card/apdu.h"
+#include "card/area.h"
+#include "card/area_select.h"
 #include "card/byte_order.h"
 #include "card/secure_buffer.h"
 #include "card/token.h"
 #include "card/token_identity.h"
 #include "card/token_transaction.h"
 #include "reader/reader.h"
-#include "store/area.h"
-#include "store/area_select.h"
 #include "store/creation_check.h"
 #include "store/creation_context.h"
 #include "store/key_slot.h"
+#include "store/object_maps.h"
 #include "store/object_record.h"
 #include "store/object_refresh.h"
 #include "store/toat.h"
@@ -50,8 +51,8 @@ CK_RV Failed(CK_RV rv) {
 CK_RV NoteOtherAreaKeyRefs(slot::Slot& slot, Creation& c) {
   if (!NeedsKeyRef(c.plan.path)) return CKR_OK;
   const bool otherIsPrivate = !c.isPrivate;
-  if (DescriptorOf(*slot.token, AreaOf(otherIsPrivate)).blockCount == 0) return CKR_OK;
-  const CK_RV rv = SelectArea(slot, otherIsPrivate);
+  if (card::DescriptorOf(*slot.token, card::AreaOf(otherIsPrivate)).blockCount == 0) return CKR_OK;
+  const CK_RV rv = card::SelectArea(slot, otherIsPrivate);
   if (rv != CKR_OK) return rv;
   return RefreshTokenObjects(slot, nullptr,
                              [&](const TokenObject& o) { return NoteUsedKeyRef(o, c.context); });
@@ -67,7 +68,7 @@ CK_RV DrawCandidates(slot::Slot& slot, CreationContext& context) {
   return CKR_OK;
 }
 
-size_t RecordSize(const TemplateSummary& s) { return s.bodySize + kRecordHeaderSize; }
+size_t RecordSize(const TemplateSummary& s) { return s.bodySize + card::kRecordHeaderSize; }
 
 // Identifiers, key reference and blocks, all in memory.
 CK_RV Choose(card::Token& token, Creation& c) {
@@ -91,7 +92,7 @@ CK_RV Choose(card::Token& token, Creation& c) {
     c.first.toh.keyRef = *keyRef;
     c.second.toh.keyRef = *keyRef;
   }
-  const AreaLayout& layout = token.objects.toat->Layout();
+  const card::AreaLayout& layout = token.objects.toat->Layout();
   uint8_t ni = 0;
   uint16_t block = 0;
   CK_RV rv = CreateObjectInTOAT(token, uint32_t(RecordSize(c.plan.first)), ni, block);
@@ -119,7 +120,7 @@ CK_RV WriteKeyMaterial(slot::Slot& slot, const Creation& c) {
       break;
   }
   if (rv != CKR_OK) return rv;
-  return SelectAreaFile(slot, c.isPrivate);  // the key command left another file current
+  return card::SelectAreaFile(slot, c.isPrivate);  // the key command left another file current
 }
 
 // The object's attributes in memory: the template's, without a key value
@@ -135,7 +136,7 @@ void TakeAttributes(TokenObject& object, const AttributeList& from, bool isKey) 
 
 CK_RV Prepare(slot::Slot& slot, Creation& c) {
   CK_RV rv = NoteOtherAreaKeyRefs(slot, c);
-  if (rv == CKR_OK) rv = SelectArea(slot, c.isPrivate);
+  if (rv == CKR_OK) rv = card::SelectArea(slot, c.isPrivate);
   if (rv != CKR_OK) return rv;
   rv = DrawCandidates(slot, c.context);
   if (rv != CKR_OK) return rv;
@@ -154,7 +155,7 @@ CK_RV WriteObjects(slot::Slot& slot, Creation& c, bool& tableSent) {
   if (rv == CKR_OK && c.plan.keyPair) rv = UpdateTokenObject(slot, c.second);
   if (rv != CKR_OK) return rv;
   tableSent = true;
-  return UpdateTOAT(slot);  // only now do the objects exist
+  return card::UpdateTOAT(slot);  // only now do the objects exist
 }
 
 CK_RV CreateOnCard(slot::Slot& slot, card::TokenTransaction& transaction, Creation& c) {
@@ -171,7 +172,7 @@ CK_RV CreateOnCard(slot::Slot& slot, card::TokenTransaction& transaction, Creati
   // Until the table is sent the card's table is the one just read; a
   // failure before then puts it back, so that the next operation on the
   // area does not take this one's allocations for another process's change.
-  const AllocationTable asRead = *slot.token->objects.toat;
+  const card::AllocationTable asRead = *slot.token->objects.toat;
   rv = Choose(*slot.token, c);
   if (rv == CKR_OK) rv = WriteObjects(slot, c, tableSent);
   if (rv != CKR_OK && !tableSent) *slot.token->objects.toat = asRead;
@@ -190,7 +191,8 @@ CK_RV CheckRequest(slot::Slot& slot, const uint32_t* firstId, const AttributeLis
   // A key reference must be free on the whole card; without the user's
   // login the private area's objects, and the references they hold, are
   // out of sight, and a reference taken blind could overwrite a private key.
-  const bool privateAreaUsed = DescriptorOf(*slot.token, Area::kPrivate).blockCount != 0;
+  const bool privateAreaUsed =
+      card::DescriptorOf(*slot.token, card::Area::kPrivate).blockCount != 0;
   if (NeedsKeyRef(c.plan.path) && privateAreaUsed && slot.loginState != slot::kUser) {
     return CKR_USER_NOT_LOGGED_IN;
   }
@@ -211,7 +213,7 @@ CK_RV CreateTokenObject(slot::Slot& slot, uint32_t* firstId, const AttributeList
   card::TokenTransaction transaction(slot);
   rv = CreateOnCard(slot, transaction, c);
   if (rv != CKR_OK) return Failed(rv);  // the transaction ends with its scope
-  ObjectMap& objects = slot.token->objects.ObjectsOf(AreaOf(c.isPrivate));
+  ObjectMap& objects = MapsOf(*slot.token).ObjectsOf(card::AreaOf(c.isPrivate));
   const uint32_t newFirst = c.first.toh.id;
   const uint32_t newSecond = c.second.toh.id;
   objects.insert_or_assign(newFirst, std::move(c.first));

@@ -13,12 +13,13 @@
 #include <new>
 #include <optional>
 
+#include "card/area.h"
+#include "card/area_select.h"
 #include "card/token.h"
 #include "card/token_identity.h"
 #include "card/token_transaction.h"
-#include "store/area.h"
-#include "store/area_select.h"
 #include "store/key_slot.h"
+#include "store/object_maps.h"
 #include "store/object_record.h"
 #include "store/object_refresh.h"
 #include "store/object_search.h"
@@ -39,14 +40,14 @@ CK_RV Failed(CK_RV rv) {
 // the area's map is read again. The entry found afterwards, or null.
 CK_RV Recheck(slot::Slot& slot, uint32_t id, bool isPrivate, TokenObject*& object) {
   CK_RV rv = card::IsTheSameToken(slot);
-  if (rv == CKR_OK) rv = SelectArea(slot, isPrivate);
+  if (rv == CKR_OK) rv = card::SelectArea(slot, isPrivate);
   if (rv != CKR_OK) return rv;
   if (!object) return CKR_OBJECT_HANDLE_INVALID;
   bool changed = false;
   rv = RereadTokenObjectHeader(slot, *object, changed);
   if (rv == CKR_OK && changed) rv = RefreshTokenObjects(slot);
   if (rv != CKR_OK) return rv;
-  ObjectMap& objects = slot.token->objects.ObjectsOf(AreaOf(isPrivate));
+  ObjectMap& objects = MapsOf(*slot.token).ObjectsOf(card::AreaOf(isPrivate));
   const auto it = objects.find(id);
   object = it == objects.end() ? nullptr : &it->second;
   return object ? CKR_OK : CKR_OBJECT_HANDLE_INVALID;
@@ -80,7 +81,7 @@ TokenObject* PartnerOf(ObjectMap& objects, const TokenObject& key) {
 // key and its partner are found anew.
 CK_RV FreshPartner(slot::Slot& slot, bool isPrivate, uint32_t keyId, TokenObject*& key,
                    TokenObject*& partner) {
-  ObjectMap& objects = slot.token->objects.ObjectsOf(AreaOf(isPrivate));
+  ObjectMap& objects = MapsOf(*slot.token).ObjectsOf(card::AreaOf(isPrivate));
   partner = PartnerOf(objects, *key);
   if (!partner) return CKR_OK;
   bool changed = false;
@@ -113,7 +114,7 @@ CK_RV RetireKey(slot::Slot& slot, bool isPrivate, uint32_t keyId, TokenObject*& 
     partnerId = partner->toh.id;
   }
   rv = GenerateKeyPairInSlot(slot, key->toh.keyRef);
-  if (rv == CKR_OK) rv = SelectAreaFile(slot, isPrivate);
+  if (rv == CKR_OK) rv = card::SelectAreaFile(slot, isPrivate);
   return rv;
 }
 
@@ -122,13 +123,13 @@ CK_RV RemoveFromCard(slot::Slot& slot, uint32_t id, bool isPrivate, TokenObject*
   card::Token& token = *slot.token;
   CK_RV rv = Recheck(slot, id, isPrivate, object);
   if (rv != CKR_OK) return rv;
-  std::optional<AllocationTable> copy;
+  std::optional<card::AllocationTable> copy;
   try {
     copy = *token.objects.toat;
   } catch (const std::bad_alloc&) {
     return CKR_HOST_MEMORY;
   }
-  const AllocationTable& previous = *copy;
+  const card::AllocationTable& previous = *copy;
   const auto firstBlock = previous.Layout().BlockAt(object->offs);
   if (!firstBlock) return CKR_GENERAL_ERROR;
   const uint8_t ni = previous.Entries()[*firstBlock];
@@ -139,11 +140,11 @@ CK_RV RemoveFromCard(slot::Slot& slot, uint32_t id, bool isPrivate, TokenObject*
     rv = RetireKey(slot, isPrivate, id, object, partnerId);
   }
   if (rv == CKR_OK) rv = DeleteObjectFromTOAT(token, ni);
-  if (rv == CKR_OK) rv = UpdateTOAT(slot);
+  if (rv == CKR_OK) rv = card::UpdateTOAT(slot);
   if (rv != CKR_OK) return rv;
-  token.objects.ObjectsOf(AreaOf(isPrivate)).erase(id);
+  MapsOf(token).ObjectsOf(card::AreaOf(isPrivate)).erase(id);
   // The object is gone from the card; blocks left unerased are unlisted.
-  if (ClearBlocksByTOAT(slot, previous) != CKR_OK) {
+  if (card::ClearBlocksByTOAT(slot, previous) != CKR_OK) {
     ZORAD_TRACE(trace::kSteps, "DeleteTokenObject: freed blocks not all erased\n");
   }
   return CKR_OK;

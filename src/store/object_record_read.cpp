@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "card/apdu.h"
+#include "card/area_select.h"
 #include "card/crc32.h"
 #include "card/token.h"
 #include "reader/reader.h"
-#include "store/area_select.h"
 #include "store/object_record.h"
 #include "store/record_body.h"
 #include "store/template_summary.h"
@@ -28,9 +28,9 @@ CK_RV Fail(const char* why, CK_RV rv) {
 // not hold the body.
 CK_RV ReadBody(slot::Slot& slot, const TokenObject& object, std::vector<uint8_t>& body,
                bool& damaged) {
-  const AllocationTable& table = *slot.token->objects.toat;
+  const card::AllocationTable& table = *slot.token->objects.toat;
   const auto blocks = table.BlocksOf(object.offs);
-  const AreaLayout& layout = table.Layout();
+  const card::AreaLayout& layout = table.Layout();
   size_t read = 0;
   for (size_t k = 0; blocks && k < blocks->size() && read < body.size(); ++k) {
     const uint32_t skip = k == 0 ? kHeaderSize : 0;
@@ -64,9 +64,9 @@ CK_RV ReadPublicKeyValue(slot::Slot& slot, TokenObject& object) {
   std::reverse(half, key.end());
   object.attributes[CKA_VALUE] = std::move(key);
   // READ PUBLIC KEY left another file current.
-  const bool isPrivate = slot.token->objects.currentArea == Area::kPrivate;
-  const CK_RV rv = SelectAreaFile(slot, isPrivate);
-  if (rv != CKR_OK) return Fail("CKR_DEVICE_ERROR?(SelectAreaFile)\n", rv);
+  const bool isPrivate = slot.token->objects.currentArea == card::Area::kPrivate;
+  const CK_RV rv = card::SelectAreaFile(slot, isPrivate);
+  if (rv != CKR_OK) return Fail("CKR_DEVICE_ERROR?(card::SelectAreaFile)\n", rv);
   return CKR_OK;
 }
 

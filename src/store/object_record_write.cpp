@@ -31,7 +31,7 @@ std::vector<uint8_t> BuildRecord(TokenObject& object, bool isKey, uint16_t block
 // One whole-block write per block until the record is on the card.
 CK_RV WriteBlocks(slot::Slot& slot, const std::vector<uint16_t>& blocks,
                   const std::vector<uint8_t>& record, size_t recordSize) {
-  const AreaLayout& layout = slot.token->objects.toat->Layout();
+  const card::AreaLayout& layout = slot.token->objects.toat->Layout();
   size_t written = 0;
   for (size_t k = 0; k < blocks.size() && written < recordSize; ++k) {
     if (card::APDU_UpdateBF(slot.reader.get(), layout.BlockOffset(blocks[k]),
@@ -45,7 +45,7 @@ CK_RV WriteBlocks(slot::Slot& slot, const std::vector<uint16_t>& blocks,
 }
 
 CK_RV WriteRecord(slot::Slot& slot, TokenObject& object, const TemplateSummary& summary) {
-  const AllocationTable& table = *slot.token->objects.toat;
+  const card::AllocationTable& table = *slot.token->objects.toat;
   const auto blocks = table.BlocksOf(object.offs);
   const size_t recordSize = kHeaderSize + summary.bodySize;
   // Refused before anything is written: a record that does not fit its

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "card/token.h"
+#include "store/object_maps.h"
 #include "store/object_record.h"
 #include "trace/trace.h"
 
@@ -38,8 +39,8 @@ CK_RV AddObject(slot::Slot& slot, uint32_t offs, const ObjectVisitor& visitor, R
 
 CK_RV Collect(slot::Slot& slot, const ObjectVisitor& visitor, Refresh& out) {
   if (!slot.token->objects.toat || !slot.token->objects.currentArea) return CKR_GENERAL_ERROR;
-  const AllocationTable& table = *slot.token->objects.toat;
-  const AreaLayout& layout = table.Layout();
+  const card::AllocationTable& table = *slot.token->objects.toat;
+  const card::AreaLayout& layout = table.Layout();
   const auto entries = table.Entries();
   std::bitset<256> met;
   out.freeSpace = layout.Capacity();
@@ -74,7 +75,6 @@ void KeepAttributesRead(ObjectMap& previous, ObjectMap& fresh) {
 CK_RV RefreshTokenObjects(slot::Slot& slot, uint32_t* freeSpace, const ObjectVisitor& visitor) {
   ZORAD_TRACE(trace::kOperations, "RefreshTokenObjects\n");
   if (!slot.token) return CKR_FUNCTION_FAILED;
-  ObjectCache& cache = slot.token->objects;
   Refresh refresh;
   CK_RV reason;
   try {
@@ -83,12 +83,12 @@ CK_RV RefreshTokenObjects(slot::Slot& slot, uint32_t* freeSpace, const ObjectVis
     reason = CKR_HOST_MEMORY;
   }
   if (reason != CKR_OK) {
-    cache.objectsStale = true;
+    slot.token->objects.objectsStale = true;
     ZORAD_TRACE(trace::kOperations, "RefreshTokenObjects: %x (rv:%x)\n",
                 static_cast<unsigned>(CKR_FUNCTION_FAILED), static_cast<unsigned>(reason));
     return CKR_FUNCTION_FAILED;
   }
-  ObjectMap& current = *cache.CurrentObjects();
+  ObjectMap& current = *CurrentObjects(*slot.token);
   KeepAttributesRead(current, refresh.objects);
   current = std::move(refresh.objects);
   if (freeSpace) *freeSpace = refresh.freeSpace;

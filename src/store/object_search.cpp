@@ -1,11 +1,12 @@
 #include "store/object_search.h"
 
+#include "card/area_select.h"
 #include "card/token.h"
 #include "card/token_identity.h"
 #include "card/token_refresh.h"
 #include "card/token_transaction.h"
 #include "reader/reader.h"
-#include "store/area_select.h"
+#include "store/object_maps.h"
 #include "store/object_record.h"
 #include "trace/trace.h"
 
@@ -25,7 +26,7 @@ Position At(ObjectMap& map, ObjectMap::iterator it, bool isPrivate) {
 
 // The object after `previousId`: private objects first, then public ones.
 // nullopt when `previousId` is in neither map; a null object at the end.
-std::optional<Position> NextObject(ObjectCache& cache, uint32_t previousId) {
+std::optional<Position> NextObject(ObjectMaps& cache, uint32_t previousId) {
   ObjectMap& priv = cache.privateObjects;
   ObjectMap& pub = cache.publicObjects;
   if (previousId == 0) {
@@ -48,7 +49,7 @@ CK_RV ReadFresh(slot::Slot& slot, const Position& next, bool& damaged) {
   if (transaction.BeginAndSelect(CKR_FUNCTION_FAILED) != CKR_OK) return CKR_FUNCTION_FAILED;
   CK_RV rv = card::IsTheSameToken(slot);
   if (rv != CKR_OK) return rv;
-  rv = SelectArea(slot, next.isPrivate);
+  rv = card::SelectArea(slot, next.isPrivate);
   if (rv != CKR_OK) return rv;
   bool changed = false;
   if (RereadTokenObjectHeader(slot, *next.object, changed) != CKR_OK || changed) {
@@ -72,7 +73,7 @@ CK_RV Traced(const char* operation, CK_RV rv) {
 
 TokenObject* FindTokenObject(slot::Slot& slot, uint32_t id, bool* isPrivate) {
   if (!slot.token) return nullptr;
-  ObjectCache& cache = slot.token->objects;
+  ObjectMaps& cache = MapsOf(*slot.token);
   TokenObject* found = nullptr;
   bool fromPrivate = false;
   if (slot.loginState == slot::kUser) {
@@ -121,7 +122,7 @@ CK_RV SeekTokenObject(slot::Slot& slot, uint32_t previousId, const AttributeList
   // there and hide all the objects after it. Reading it through a handle
   // still reports it. Each step moves on in the maps' id order, so the walk
   // ends after at most one step per object, whatever the card holds.
-  ObjectCache& cache = slot.token->objects;
+  ObjectMaps& cache = MapsOf(*slot.token);
   const size_t objects = cache.privateObjects.size() + cache.publicObjects.size();
   uint32_t previous = previousId;
   for (size_t step = 0; step <= objects; ++step) {

@@ -9,7 +9,8 @@ namespace zorad::store {
 namespace {
 
 // Whether the new blocks of object `ni` include any it had before.
-bool ReusesOwnBlocks(const AllocationTable& before, const AllocationTable& now, uint8_t ni) {
+bool ReusesOwnBlocks(const card::AllocationTable& before, const card::AllocationTable& now,
+                     uint8_t ni) {
   const auto a = before.Entries();
   const auto b = now.Entries();
   for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
@@ -21,10 +22,10 @@ bool ReusesOwnBlocks(const AllocationTable& before, const AllocationTable& now, 
 // Allocates the record afresh among the blocks free in `previous` and then
 // frees the old ones. nullopt (and the table as it was) when they do not
 // suffice.
-std::optional<uint16_t> MoveToFreeBlocks(card::Token& token, const AllocationTable& previous,
+std::optional<uint16_t> MoveToFreeBlocks(card::Token& token, const card::AllocationTable& previous,
                                          uint8_t ni, uint32_t recordSize) {
-  AllocationTable& table = *token.objects.toat;
-  const AllocationTable moved = table;
+  card::AllocationTable& table = *token.objects.toat;
+  const card::AllocationTable moved = table;
   table = previous;
   uint16_t first = 0;
   if (AllocObjectInTOAT(token, recordSize, ni, first) != CKR_OK) {
@@ -42,7 +43,7 @@ std::optional<uint16_t> MoveToFreeBlocks(card::Token& token, const AllocationTab
 }  // namespace
 
 CK_RV RefitObjectBlocks(card::Token& token, TokenObject& object, uint32_t recordSize,
-                        const AllocationTable& previous, bool& tableChanged) {
+                        const card::AllocationTable& previous, bool& tableChanged) {
   tableChanged = false;
   if (!token.objects.toat) return CKR_GENERAL_ERROR;
   const auto firstBlock = previous.Layout().BlockAt(object.offs);

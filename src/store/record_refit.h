@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
+#include "card/allocation_table.h"
 #include "card/token.h"
 #include "platform/cryptoki.h"
-#include "store/allocation_table.h"
 #include "store/token_object.h"
 
 namespace zorad::store {
@@ -20,6 +20,6 @@ namespace zorad::store {
 // follows the new first block. `tableChanged` tells whether any entry
 // changed. CKR_DEVICE_MEMORY when no arrangement holds the record.
 CK_RV RefitObjectBlocks(card::Token& token, TokenObject& object, uint32_t recordSize,
-                        const AllocationTable& previous, bool& tableChanged);
+                        const card::AllocationTable& previous, bool& tableChanged);
 
 }  // namespace zorad::store

@@ -10,7 +10,7 @@ namespace {
 
 constexpr uint32_t kNoBlock = 0xFFFFFFFF;  // how "no first block" is traced
 
-AllocationTable* TableOf(card::Token& token) {
+card::AllocationTable* TableOf(card::Token& token) {
   auto& toat = token.objects.toat;
   return toat ? &*toat : nullptr;
 }
@@ -21,7 +21,8 @@ uint32_t Consume(uint32_t remaining, uint16_t blockSize) {
 
 // Gives `ni` the lowest free entries until `size` bytes are covered; sets
 // `first` only on success.
-CK_RV Allocate(AllocationTable& table, uint32_t size, uint8_t ni, std::optional<uint16_t>& first) {
+CK_RV Allocate(card::AllocationTable& table, uint32_t size, uint8_t ni,
+               std::optional<uint16_t>& first) {
   auto entries = table.Entries();
   const uint16_t blockSize = table.Layout().BlockSize();
   uint32_t remaining = std::max<uint32_t>(size, 1);  // a record always has its header block
@@ -38,13 +39,13 @@ CK_RV Allocate(AllocationTable& table, uint32_t size, uint8_t ni, std::optional<
   return CKR_OK;
 }
 
-void Release(AllocationTable& table, uint8_t ni) {
+void Release(card::AllocationTable& table, uint8_t ni) {
   auto entries = table.Entries();
   std::replace(entries.begin(), entries.end(), ni, uint8_t{0});
 }
 
 // The lowest object number from 1 to 255 that no entry carries.
-std::optional<uint8_t> FreeObjectNumber(const AllocationTable& table) {
+std::optional<uint8_t> FreeObjectNumber(const card::AllocationTable& table) {
   std::bitset<256> used;
   used.set(0);
   for (uint8_t e : table.Entries()) used.set(e);
@@ -56,7 +57,7 @@ std::optional<uint8_t> FreeObjectNumber(const AllocationTable& table) {
 
 // Grows the object into the free entries from `from` on; false when the
 // table ends first.
-bool GrowInPlace(AllocationTable& table, size_t from, uint8_t ni, uint32_t remaining) {
+bool GrowInPlace(card::AllocationTable& table, size_t from, uint8_t ni, uint32_t remaining) {
   auto entries = table.Entries();
   const uint16_t blockSize = table.Layout().BlockSize();
   for (size_t i = from; i < entries.size() && remaining > 0; ++i) {
@@ -70,7 +71,7 @@ bool GrowInPlace(AllocationTable& table, size_t from, uint8_t ni, uint32_t remai
 }  // namespace
 
 CK_RV AllocObjectInTOAT(card::Token& token, uint32_t size, uint8_t ni, uint16_t& first) {
-  AllocationTable* table = TableOf(token);
+  card::AllocationTable* table = TableOf(token);
   if (!table || ni == 0) return CKR_GENERAL_ERROR;
   std::optional<uint16_t> found;
   const CK_RV rv = Allocate(*table, size, ni, found);
@@ -80,7 +81,7 @@ CK_RV AllocObjectInTOAT(card::Token& token, uint32_t size, uint8_t ni, uint16_t&
 
 CK_RV CreateObjectInTOAT(card::Token& token, uint32_t size, uint8_t& ni, uint16_t& first) {
   ZORAD_TRACE(trace::kOperations, "CreateObjectInTOAT: size=%d\n", static_cast<int>(size));
-  AllocationTable* table = TableOf(token);
+  card::AllocationTable* table = TableOf(token);
   if (!table) return CKR_GENERAL_ERROR;
   const auto number = FreeObjectNumber(*table);
   if (!number) return CKR_DEVICE_MEMORY;
@@ -93,7 +94,7 @@ CK_RV RecreateObjectInTOAT(card::Token& token, uint32_t size, uint8_t ni,
                            std::optional<uint16_t>& first, bool& changed) {
   ZORAD_TRACE(trace::kOperations, "RecreateObjectInTOAT: ni=%x i=%x\n", ni,
               first ? unsigned{*first} : kNoBlock);
-  AllocationTable* table = TableOf(token);
+  card::AllocationTable* table = TableOf(token);
   if (!table || ni == 0) return CKR_GENERAL_ERROR;
   changed = false;
   auto entries = table->Entries();
@@ -136,7 +137,7 @@ CK_RV RecreateObjectInTOAT(card::Token& token, uint32_t size, uint8_t ni,
 
 CK_RV DeleteObjectFromTOAT(card::Token& token, uint8_t ni) {
   ZORAD_TRACE(trace::kOperations, "DeleteObjectFromTOAT: ni=%x\n", ni);
-  AllocationTable* table = TableOf(token);
+  card::AllocationTable* table = TableOf(token);
   if (!table || ni == 0) return CKR_GENERAL_ERROR;
   Release(*table, ni);
   return CKR_OK;
@@ -150,7 +151,7 @@ CK_RV FreeSpaceInTOAT(const card::Token& token, uint32_t& freeBytes) {
 }
 
 CK_RV StoreTOATChecksum(card::Token& token) {
-  AllocationTable* table = TableOf(token);
+  card::AllocationTable* table = TableOf(token);
   if (!table) return CKR_GENERAL_ERROR;
   table->StoreChecksum();
   return CKR_OK;

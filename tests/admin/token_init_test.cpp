@@ -17,6 +17,7 @@
 #include "sim/pcsc/pcsc_double.h"
 #include "slot/slot_init.h"
 #include "slot/slot_token.h"
+#include "store/object_maps.h"
 
 namespace zorad::test {
 namespace {
@@ -101,7 +102,7 @@ TEST_F(TokenInitTest, InitialisesAPersonalisedCard) {
   AttachToken();
   EXPECT_NE(0u, slot_.token->tokenFlags & CKF_TOKEN_INITIALIZED);
   EXPECT_EQ(64u * 128u, slot_.token->freePublicMemory);
-  EXPECT_TRUE(slot_.token->objects.publicObjects.empty());
+  EXPECT_TRUE(store::MapsOf(*slot_.token).publicObjects.empty());
 }
 
 TEST_F(TokenInitTest, SoPinForms) {

@@ -15,19 +15,19 @@
 #include <string>
 #include <vector>
 
+#include "card/allocation_table.h"
+#include "card/area_layout.h"
 #include "card/crc32.h"
 #include "card/token.h"
 #include "card/token_info_file.h"
 #include "sim/card/card_image.h"
-#include "store/allocation_table.h"
-#include "store/area_layout.h"
 #include "store/record_body.h"
 #include "store/token_object.h"
 
 namespace {
 
-using zorad::store::AllocationTable;
-using zorad::store::AreaLayout;
+using zorad::card::AllocationTable;
+using zorad::card::AreaLayout;
 
 int g_faults = 0;
 

@@ -7,6 +7,7 @@
 #include "card/token_login.h"
 #include "reader/reader.h"
 #include "slot/slot_table.h"
+#include "store/object_maps.h"
 #include "support/token_fixture.h"
 
 namespace zorad::test {
@@ -237,7 +238,7 @@ TEST_F(LogoutTokenTest, FailedRefreshStillLogsOut) {
   EXPECT_NE(CKR_OK, C_Logout(session_));
   EXPECT_EQ(CKS_RW_PUBLIC_SESSION, StateOf(session_));
   EXPECT_FALSE(card_->IsPinVerified(kUserReference));
-  EXPECT_TRUE(TheSlot().token->objects.privateObjects.empty());
+  EXPECT_TRUE(store::MapsOf(*TheSlot().token).privateObjects.empty());
   EXPECT_TRUE(TheSlot().token->objects.objectsStale);
 }
 

@@ -7,6 +7,7 @@
 #include "signing/card_slot_fixture.h"
 #include "sim/card/gost_crypto.h"
 #include "sim/pcsc/pcsc_double.h"
+#include "store/object_maps.h"
 
 namespace zorad::test {
 namespace {
@@ -214,7 +215,7 @@ TEST_F(TokenSignTest, KeyRewrittenByAnotherProcessFailsOnceThenWorks) {
   const Bytes hash = HashOf(Message(10));
   Bytes signature;
   EXPECT_CKR(CKR_FUNCTION_FAILED, Sign(CKM_GOSTR3410, hash, signature));
-  EXPECT_EQ(1u, slot_.token->objects.privateObjects.at(kPrivateKeyId).toh.updateCount);
+  EXPECT_EQ(1u, store::MapsOf(*slot_.token).privateObjects.at(kPrivateKeyId).toh.updateCount);
   ASSERT_CKR(CKR_OK, Sign(CKM_GOSTR3410, hash, signature));
   EXPECT_TRUE(Verifies(hash, signature));
 }

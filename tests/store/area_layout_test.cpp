@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "store/area_layout.h"
+#include "card/area_layout.h"
 
-namespace zorad::store {
+namespace zorad::card {
 namespace {
 
 TEST(AreaLayoutTest, GeometryOfATypicalArea) {
@@ -49,4 +49,4 @@ TEST(AreaLayoutTest, DescriptorChecks) {
 }
 
 }  // namespace
-}  // namespace zorad::store
+}  // namespace zorad::card

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "store/area_select.h"
+#include "card/area_select.h"
 #include "store/toat.h"
 #include "store_card_fixture.h"
 #include "support/ckr_names.h"
@@ -8,12 +8,12 @@
 namespace zorad::test {
 namespace {
 
-using store::SelectArea;
+using card::SelectArea;
 
 constexpr bool kPublic = false;
 constexpr bool kPrivate = true;
 
-Bytes Entries(const store::ObjectCache& cache) {
+Bytes Entries(const card::ObjectCache& cache) {
   const auto e = cache.toat->Entries();
   return {e.begin(), e.end()};
 }
@@ -96,7 +96,7 @@ TEST_F(AreaSelectTest, UnusableDescriptorsFailWithoutCardAccess) {
     EXPECT_CKR(CKR_DEVICE_ERROR, SelectArea(slot_, kPublic));
     EXPECT_TRUE(cache().objectsStale);
     EXPECT_FALSE(cache().toat.has_value());
-    EXPECT_CKR(CKR_GENERAL_ERROR, store::UpdateTOAT(slot_));
+    EXPECT_CKR(CKR_GENERAL_ERROR, card::UpdateTOAT(slot_));
   }
   EXPECT_TRUE(Commands().empty());
 }
@@ -113,7 +113,7 @@ TEST_F(AreaSelectTest, AreaWithoutBlocksReadsNothing) {
 TEST_F(AreaSelectTest, SelectFailures) {
   card_->AnswerMatching({0x00, 0xA4}, 0x6A82);
   EXPECT_CKR(CKR_FUNCTION_FAILED, SelectArea(slot_, kPublic));
-  EXPECT_CKR(CKR_FUNCTION_FAILED, store::SelectAreaFile(slot_, kPublic));
+  EXPECT_CKR(CKR_FUNCTION_FAILED, card::SelectAreaFile(slot_, kPublic));
   card_->ClearFaults();
   card_->AnswerMatching({0x00, 0xB0}, 0x6581);
   cache().objectsStale = false;
@@ -126,13 +126,13 @@ TEST_F(AreaSelectTest, TableWriteAndBlockErasure) {
   WriteTable(kPublic, {1, 1, 2, 0, 0, 0, 0, 0, 0, 0});
   WriteArea(kPublic, 64, Bytes(3 * 64, 0xAB));
   ASSERT_CKR(CKR_OK, SelectArea(slot_, kPublic));
-  const store::AllocationTable before = *cache().toat;
+  const card::AllocationTable before = *cache().toat;
   ASSERT_CKR(CKR_OK, store::DeleteObjectFromTOAT(*slot_.token, 1));
   cache().toat->Entries()[0] = 3;  // block 0 moves to another object: kept
   ClearLog();
-  ASSERT_CKR(CKR_OK, store::ClearBlocksByTOAT(slot_, before));
+  ASSERT_CKR(CKR_OK, card::ClearBlocksByTOAT(slot_, before));
   EXPECT_EQ(1u, Commands().size()) << "only block 1 went from used to free";
-  ASSERT_CKR(CKR_OK, store::UpdateTOAT(slot_));
+  ASSERT_CKR(CKR_OK, card::UpdateTOAT(slot_));
   const Bytes file = AreaFile(kPublic);
   EXPECT_EQ(Bytes(64, 0xAB), Bytes(file.begin() + 64, file.begin() + 128));
   EXPECT_EQ(Bytes(64, 0x00), Bytes(file.begin() + 128, file.begin() + 192));
@@ -146,11 +146,11 @@ TEST_F(AreaSelectTest, TableWriteAndBlockErasure) {
 TEST_F(AreaSelectTest, WriteFailuresAreDeviceErrors) {
   WriteTable(kPublic, {1, 0, 0, 0, 0, 0, 0, 0, 0, 0});
   ASSERT_CKR(CKR_OK, SelectArea(slot_, kPublic));
-  const store::AllocationTable before = *cache().toat;
+  const card::AllocationTable before = *cache().toat;
   ASSERT_CKR(CKR_OK, store::DeleteObjectFromTOAT(*slot_.token, 1));
   card_->AnswerMatching({0x00, 0xD6}, 0x6581);
-  EXPECT_CKR(CKR_DEVICE_ERROR, store::ClearBlocksByTOAT(slot_, before));
-  EXPECT_CKR(CKR_DEVICE_ERROR, store::UpdateTOAT(slot_));
+  EXPECT_CKR(CKR_DEVICE_ERROR, card::ClearBlocksByTOAT(slot_, before));
+  EXPECT_CKR(CKR_DEVICE_ERROR, card::UpdateTOAT(slot_));
 }
 
 }  // namespace

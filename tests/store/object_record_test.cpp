@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "card/apdu.h"
+#include "card/area_select.h"
 #include "card/crc32.h"
-#include "store/area_select.h"
 #include "store/object_record.h"
 #include "store/object_refresh.h"
 #include "store/record_body.h"
@@ -48,13 +48,13 @@ class ObjectRecordTest : public StoreCardTest {
     object.toh.id = id;
     object.attributes = attributes;
     EXPECT_CKR(CKR_OK, store::UpdateTokenObject(slot_, object));
-    EXPECT_CKR(CKR_OK, store::UpdateTOAT(slot_));
+    EXPECT_CKR(CKR_OK, card::UpdateTOAT(slot_));
     return object;
   }
 };
 
 TEST_F(ObjectRecordTest, DataObjectRecordByteForByte) {
-  ASSERT_CKR(CKR_OK, store::SelectArea(slot_, kPublic));
+  ASSERT_CKR(CKR_OK, card::SelectArea(slot_, kPublic));
   ClearLog();
   TokenObject object = Create(0x0A0B0C0D, kDataObject);
   const Bytes body{0x00, 0x00, 0x00, 0x04, 0, 0, 0, 0, 0x00, 0x01, 0x00, 0x01, 0x01,
@@ -72,17 +72,17 @@ TEST_F(ObjectRecordTest, DataObjectRecordByteForByte) {
   EXPECT_EQ((Bytes{0x00, 0xD6, 0x00, 0x40, 64}), Slice(commands[0], 0, 5));
 
   // Read back as another operation would.
-  ASSERT_CKR(CKR_OK, store::SelectArea(slot_, kPublic));
+  ASSERT_CKR(CKR_OK, card::SelectArea(slot_, kPublic));
   ASSERT_CKR(CKR_OK, store::RefreshTokenObjects(slot_));
-  ASSERT_EQ(1u, cache().publicObjects.count(0x0A0B0C0D));
-  TokenObject& read = cache().publicObjects.at(0x0A0B0C0D);
+  ASSERT_EQ(1u, maps().publicObjects.count(0x0A0B0C0D));
+  TokenObject& read = maps().publicObjects.at(0x0A0B0C0D);
   EXPECT_EQ(object.toh, read.toh);
   ASSERT_CKR(CKR_OK, store::ReadTokenObjectAttributes(slot_, read));
   EXPECT_EQ(kDataObject, read.attributes);
 }
 
 TEST_F(ObjectRecordTest, RecordOverTwoBlocksAndUpdateCounts) {
-  ASSERT_CKR(CKR_OK, store::SelectArea(slot_, kPublic));
+  ASSERT_CKR(CKR_OK, card::SelectArea(slot_, kPublic));
   WriteArea(kPublic, 64, Bytes(128, 0xEE));  // leftovers that the write must clear
   ClearLog();
   TokenObject object = Create(7, {{CKA_LABEL, Bytes(96, 0x41)}});  // body 100 bytes
@@ -106,7 +106,7 @@ TEST_F(ObjectRecordTest, RecordOverTwoBlocksAndUpdateCounts) {
 }
 
 TEST_F(ObjectRecordTest, EmptyBodyStillTakesABlock) {
-  ASSERT_CKR(CKR_OK, store::SelectArea(slot_, kPublic));
+  ASSERT_CKR(CKR_OK, card::SelectArea(slot_, kPublic));
   TokenObject object = Create(3, {});
   EXPECT_EQ(0xFFFFFFFFu, object.toh.crc);
   EXPECT_EQ(0, object.toh.size);
@@ -116,7 +116,7 @@ TEST_F(ObjectRecordTest, EmptyBodyStillTakesABlock) {
 }
 
 TEST_F(ObjectRecordTest, WritesRefusedBeforeAnythingIsSent) {
-  ASSERT_CKR(CKR_OK, store::SelectArea(slot_, kPublic));
+  ASSERT_CKR(CKR_OK, card::SelectArea(slot_, kPublic));
   TokenObject object = Create(3, {{CKA_LABEL, {1}}});
   const TokenObjectHeader before = object.toh;
   ClearLog();
@@ -143,7 +143,7 @@ TEST_F(ObjectRecordTest, RefreshReadsOneHeaderPerObjectAndCountsFreeSpace) {
   WriteTable(kPrivate, {1, 1, 2, 0, 2});
   WriteRecord(kPrivate, 64, Header(0x11), Bytes(100, 0));
   WriteRecord(kPrivate, 264, Header(0x22), {});
-  ASSERT_CKR(CKR_OK, store::SelectArea(slot_, kPrivate));
+  ASSERT_CKR(CKR_OK, card::SelectArea(slot_, kPrivate));
   ClearLog();
   uint32_t freeSpace = 0;
   std::vector<uint32_t> visited;
@@ -155,9 +155,9 @@ TEST_F(ObjectRecordTest, RefreshReadsOneHeaderPerObjectAndCountsFreeSpace) {
             Commands());
   EXPECT_EQ(100u, freeSpace);
   EXPECT_EQ((std::vector<uint32_t>{0x11, 0x22}), visited);
-  ASSERT_EQ(2u, cache().privateObjects.size());
-  EXPECT_EQ(264u, cache().privateObjects.at(0x22).offs);
-  EXPECT_TRUE(cache().publicObjects.empty());
+  ASSERT_EQ(2u, maps().privateObjects.size());
+  EXPECT_EQ(264u, maps().privateObjects.at(0x22).offs);
+  EXPECT_TRUE(maps().publicObjects.empty());
 }
 
 TEST_F(ObjectRecordTest, FailedRefreshKeepsTheOldMap) {
@@ -178,8 +178,8 @@ TEST_F(ObjectRecordTest, FailedRefreshKeepsTheOldMap) {
     WriteRecord(kPublic, 64, Header(0x11), {});
     WriteRecord(kPublic, 128, Header(c.secondId), {});
     if (c.breakSecondHeader) WriteArea(kPublic, 128 + 10, {0x99});
-    cache().publicObjects[5].toh.id = 5;  // the map as an earlier refresh left it
-    ASSERT_CKR(CKR_OK, store::SelectArea(slot_, kPublic));
+    maps().publicObjects[5].toh.id = 5;  // the map as an earlier refresh left it
+    ASSERT_CKR(CKR_OK, card::SelectArea(slot_, kPublic));
     cache().objectsStale = false;
     uint32_t freeSpace = 1234;
     EXPECT_CKR(CKR_FUNCTION_FAILED,
@@ -187,8 +187,8 @@ TEST_F(ObjectRecordTest, FailedRefreshKeepsTheOldMap) {
                                           [&](const TokenObject&) { return !c.visitorRefuses; }))
         << c.what;
     EXPECT_TRUE(cache().objectsStale) << c.what;
-    EXPECT_EQ(1u, cache().publicObjects.count(5)) << c.what;
-    EXPECT_EQ(1u, cache().publicObjects.size()) << c.what;
+    EXPECT_EQ(1u, maps().publicObjects.count(5)) << c.what;
+    EXPECT_EQ(1u, maps().publicObjects.size()) << c.what;
     EXPECT_EQ(1234u, freeSpace) << c.what;
   }
 }
@@ -219,7 +219,7 @@ TEST_F(ObjectRecordTest, UnsoundRecordsFailToRead) {
     object.offs = c.what == std::string("a lower block carries its number") ? 128 : 64;
     object.toh.id = 1;
     WriteRecord(kPublic, object.offs, object.toh, c.body);
-    ASSERT_CKR(CKR_OK, store::SelectArea(slot_, kPublic));
+    ASSERT_CKR(CKR_OK, card::SelectArea(slot_, kPublic));
     ASSERT_CKR(CKR_OK, store::ReadTokenObjectHeader(slot_, object.offs, object.toh));
     object.toh.size = static_cast<uint16_t>(object.toh.size + c.sizeDelta);
     if (c.breakCrc) object.toh.crc ^= 1;
@@ -240,7 +240,7 @@ class PublicKeyTest : public ObjectRecordTest {
     state.keys[5] = sim::KeySlot{std::nullopt, q};
     card_->ReplaceState(state);
     ASSERT_EQ(reader::RDR_OK, card::APDU_SelectApp(slot_.reader.get()));
-    ASSERT_CKR(CKR_OK, store::SelectArea(slot_, kPublic));
+    ASSERT_CKR(CKR_OK, card::SelectArea(slot_, kPublic));
   }
 
   AttributeList ReadKey(uint32_t objectClass, uint8_t keyRef) {
@@ -249,7 +249,7 @@ class PublicKeyTest : public ObjectRecordTest {
                             {CKA_VALUE, Bytes(64, 0xCC)}};  // a value written by someone else
     WriteTable(kPublic, {1, 1, 0, 0, 0, 0, 0, 0, 0, 0});
     WriteRecord(kPublic, 64, Header(1, keyRef), store::EncodeBody(key, false));
-    EXPECT_CKR(CKR_OK, store::SelectArea(slot_, kPublic));
+    EXPECT_CKR(CKR_OK, card::SelectArea(slot_, kPublic));
     TokenObject object;
     object.offs = 64;
     EXPECT_CKR(CKR_OK, store::ReadTokenObjectHeader(slot_, 64, object.toh));
@@ -284,7 +284,7 @@ TEST_F(PublicKeyTest, KeySlotReadFailureIsADeviceError) {
   WriteTable(kPublic, {1, 0, 0, 0, 0, 0, 0, 0, 0, 0});
   WriteRecord(kPublic, 64, Header(1, 6),
               store::EncodeBody({{CKA_CLASS, {2}}, {CKA_KEY_TYPE, {0x30}}}, false));
-  ASSERT_CKR(CKR_OK, store::SelectArea(slot_, kPublic));
+  ASSERT_CKR(CKR_OK, card::SelectArea(slot_, kPublic));
   TokenObject object;
   object.offs = 64;
   ASSERT_CKR(CKR_OK, store::ReadTokenObjectHeader(slot_, 64, object.toh));
@@ -293,7 +293,7 @@ TEST_F(PublicKeyTest, KeySlotReadFailureIsADeviceError) {
 }
 
 TEST_F(ObjectRecordTest, RereadNoticesARewriteByAnotherProcess) {
-  ASSERT_CKR(CKR_OK, store::SelectArea(slot_, kPublic));
+  ASSERT_CKR(CKR_OK, card::SelectArea(slot_, kPublic));
   TokenObject mine = Create(4, kDataObject);
   TokenObject theirs = mine;
   ASSERT_CKR(CKR_OK, store::UpdateTokenObject(slot_, theirs));  // same content, new count

@@ -13,6 +13,7 @@
 #include "reader/transaction.h"
 #include "sim/card/simulated_card.h"
 #include "slot/slot.h"
+#include "store/object_maps.h"
 #include "store/token_object.h"
 
 namespace zorad::test {
@@ -35,7 +36,8 @@ class StoreCardTest : public ::testing::Test {
   // Verifies the user PIN: the card then lets the private area be read.
   void LoginUser();
 
-  store::ObjectCache& cache() { return slot_.token->objects; }
+  card::ObjectCache& cache() { return slot_.token->objects; }
+  store::ObjectMaps& maps() { return store::MapsOf(*slot_.token); }
   // The area file as the card holds it.
   Bytes AreaFile(bool isPrivate) const;
   // Writes into an area file behind the module's back (another process).

@@ -14,9 +14,9 @@ using Entries = std::vector<uint8_t>;
 card::Token TokenWithTable(const Entries& entries, uint16_t blockSize) {
   card::Token token;
   const auto count = static_cast<uint16_t>(entries.size());
-  const auto layout = AreaLayout::Check(uint32_t{count} * blockSize, count, blockSize);
+  const auto layout = card::AreaLayout::Check(uint32_t{count} * blockSize, count, blockSize);
   EXPECT_TRUE(layout);
-  token.objects.currentArea = Area::kPublic;
+  token.objects.currentArea = card::Area::kPublic;
   token.objects.toat.emplace(*layout);
   std::copy(entries.begin(), entries.end(), token.objects.toat->Entries().begin());
   return token;

@@ -51,7 +51,7 @@ TEST_F(CreateTest, DataObjectsAndCertificates) {
 
   const uint32_t unflagged = Create(Without(DataTemplate("no flag", true), CKA_PRIVATE));
   const uint32_t cert = Create(CertificateTemplate("cert"));
-  EXPECT_EQ(1u, cache().publicObjects.count(unflagged));
+  EXPECT_EQ(1u, maps().publicObjects.count(unflagged));
   EXPECT_EQ((Bytes{1, 1, 1, 0}), TableEntries(kPrivate, 4));
   ASSERT_CKR(CKR_OK, Reinsert());
   EXPECT_EQ(CertificateTemplate("cert"), Read(cert));

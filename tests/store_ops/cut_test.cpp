@@ -116,7 +116,7 @@ class CutTest : public StoreOpsTest {
  protected:
   void CheckCreated(const Scenario& s, const Before& before) {
     std::vector<uint32_t> fresh;
-    for (auto* map : {&cache().publicObjects, &cache().privateObjects}) {
+    for (auto* map : {&maps().publicObjects, &maps().privateObjects}) {
       for (const auto& entry : *map) {
         if (!before.unrelated.count(entry.first)) fresh.push_back(entry.first);
       }

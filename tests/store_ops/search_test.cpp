@@ -56,12 +56,12 @@ TEST_F(SearchTest, PrivateObjectsFirstEachAreaInIdOrder) {
 
 TEST_F(SearchTest, FindPrefersThePrivateObjectWhileLoggedIn) {
   const uint32_t id = Fill(kPrivate, 1)[0];
-  cache().publicObjects[id] = store::TokenObject{};  // the same id in both areas
+  maps().publicObjects[id] = store::TokenObject{};  // the same id in both areas
   bool isPrivate = false;
-  EXPECT_EQ(&cache().privateObjects.at(id), store::FindTokenObject(slot_, id, &isPrivate));
+  EXPECT_EQ(&maps().privateObjects.at(id), store::FindTokenObject(slot_, id, &isPrivate));
   EXPECT_TRUE(isPrivate);
   slot_.loginState = slot::kNobody;
-  EXPECT_EQ(&cache().publicObjects.at(id), store::FindTokenObject(slot_, id, &isPrivate));
+  EXPECT_EQ(&maps().publicObjects.at(id), store::FindTokenObject(slot_, id, &isPrivate));
   EXPECT_FALSE(isPrivate);
 }
 
@@ -105,7 +105,7 @@ TEST_F(SearchTest, InitRefreshesOnlyTheSameToken) {
   other.settings.serialNumber[6] = 0xEE;
   card_->ReplaceState(other);
   EXPECT_CKR(CKR_TOKEN_NOT_RECOGNIZED, SeekTokenObjectInit(slot_));
-  EXPECT_EQ(1u, cache().publicObjects.count(id));
+  EXPECT_EQ(1u, maps().publicObjects.count(id));
 }
 
 }  // namespace

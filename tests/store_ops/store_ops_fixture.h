@@ -13,6 +13,7 @@
 #include "card/token.h"
 #include "sim/card/simulated_card.h"
 #include "slot/slot.h"
+#include "store/object_maps.h"
 #include "store/token_object.h"
 
 namespace zorad::test {
@@ -60,7 +61,8 @@ class StoreOpsTest : public ::testing::Test {
   AttributeList Read(uint32_t id);  // fresh from the card; empty on failure
   std::string Label(uint32_t id);
 
-  store::ObjectCache& cache() { return slot_.token->objects; }
+  card::ObjectCache& cache() { return slot_.token->objects; }
+  store::ObjectMaps& maps() { return store::MapsOf(*slot_.token); }
   store::TokenObject* Object(uint32_t id);
   Bytes TableEntries(bool isPrivate, size_t n = 16) const;  // the first n, as on the card
   bool BlockErased(bool isPrivate, unsigned block) const;

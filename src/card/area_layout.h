@@ -1,6 +1,6 @@
 // Where an area's blocks and allocation table lie in its file.
 //
-// An area file starts with 64 bytes the store does not use, then blockCount
+// An area file starts with 64 bytes the module does not use, then blockCount
 // blocks of blockSize bytes inside the object space of `capacity` bytes,
 // then, at capacity + 128, the allocation table: a 4-byte checksum and one
 // entry byte per block.
@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace zorad::store {
+namespace zorad::card {
 
 inline constexpr uint32_t kAreaBlocksOffset = 64;   // first block
 inline constexpr uint32_t kAreaTableGap = 128;      // table offset - capacity
@@ -57,4 +57,4 @@ class AreaLayout {
   uint16_t blockSize_;
 };
 
-}  // namespace zorad::store
+}  // namespace zorad::card

@@ -1,20 +1,20 @@
-#include "store/allocation_table.h"
+#include "card/allocation_table.h"
 
 #include <algorithm>
 
 #include "card/byte_order.h"
 #include "card/crc32.h"
 
-namespace zorad::store {
+namespace zorad::card {
 
 AllocationTable::AllocationTable(const AreaLayout& layout)
     : layout_(layout), bytes_(layout.TableLength(), 0) {}
 
-uint32_t AllocationTable::StoredChecksum() const { return card::LoadBE32(bytes_.data()); }
+uint32_t AllocationTable::StoredChecksum() const { return LoadBE32(bytes_.data()); }
 
-uint32_t AllocationTable::ComputedChecksum() const { return card::CRC32(Entries()); }
+uint32_t AllocationTable::ComputedChecksum() const { return CRC32(Entries()); }
 
-void AllocationTable::StoreChecksum() { card::StoreBE32(bytes_.data(), ComputedChecksum()); }
+void AllocationTable::StoreChecksum() { StoreBE32(bytes_.data(), ComputedChecksum()); }
 
 bool AllocationTable::IsUnformatted() const {
   return std::all_of(bytes_.begin(), bytes_.end(), [](uint8_t b) { return b == 0; });
@@ -44,4 +44,4 @@ uint32_t AllocationTable::FreeSpace() const {
   return static_cast<uint32_t>(freeBlocks) * layout_.BlockSize();
 }
 
-}  // namespace zorad::store
+}  // namespace zorad::card

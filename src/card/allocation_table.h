@@ -10,9 +10,9 @@
 #include <span>
 #include <vector>
 
-#include "store/area_layout.h"
+#include "card/area_layout.h"
 
-namespace zorad::store {
+namespace zorad::card {
 
 class AllocationTable {
  public:
@@ -54,4 +54,4 @@ class AllocationTable {
   std::vector<uint8_t> bytes_;
 };
 
-}  // namespace zorad::store
+}  // namespace zorad::card

@@ -8,11 +8,11 @@
 // lock and a reader transaction and have selected the card application.
 #pragma once
 
+#include "card/allocation_table.h"
 #include "platform/cryptoki.h"
 #include "slot/slot.h"
-#include "store/allocation_table.h"
 
-namespace zorad::store {
+namespace zorad::card {
 
 // Makes the area's file the card's current file again (after a command that
 // selected something else); the cached area and table stay as they are.
@@ -42,4 +42,4 @@ CK_RV UpdateTOAT(slot::Slot& slot);
 // first failed erase ends it with CKR_DEVICE_ERROR.
 CK_RV ClearBlocksByTOAT(slot::Slot& slot, const AllocationTable& previous);
 
-}  // namespace zorad::store
+}  // namespace zorad::card

@@ -1,6 +1,6 @@
-#include "store/area_layout.h"
+#include "card/area_layout.h"
 
-namespace zorad::store {
+namespace zorad::card {
 namespace {
 
 // A range the card commands can address: the start is a 15-bit offset and
@@ -33,4 +33,4 @@ std::optional<uint16_t> AreaLayout::BlockAt(uint32_t offs) const {
   return static_cast<uint16_t>(rel / blockSize_);
 }
 
-}  // namespace zorad::store
+}  // namespace zorad::card

@@ -1,16 +1,16 @@
-#include "store/area_select.h"
+#include "card/area_select.h"
 
 #include <new>
 #include <optional>
 #include <utility>
 
 #include "card/apdu.h"
+#include "card/area.h"
 #include "card/token.h"
 #include "reader/reader.h"
-#include "store/area.h"
 #include "trace/trace.h"
 
-namespace zorad::store {
+namespace zorad::card {
 namespace {
 
 constexpr size_t kTableReadChunk = 256;
@@ -21,8 +21,8 @@ CK_RV ReadTable(slot::Slot& slot, AllocationTable& table) {
   const AreaLayout& layout = table.Layout();
   if (layout.BlockCount() == 0) return CKR_OK;  // nothing to read; checksum bytes stay zero
   auto bytes = table.Bytes();
-  if (card::APDU_ReadBF(slot.reader.get(), layout.TableOffset(), bytes.data(), bytes.size(),
-                        kTableReadChunk) != reader::RDR_OK) {
+  if (APDU_ReadBF(slot.reader.get(), layout.TableOffset(), bytes.data(), bytes.size(),
+                  kTableReadChunk) != reader::RDR_OK) {
     return CKR_DEVICE_ERROR;
   }
   if (table.ComputedChecksum() == table.StoredChecksum()) return CKR_OK;
@@ -39,7 +39,7 @@ CK_RV SelectAreaFailed(ObjectCache& cache, CK_RV rv) {
 
 CK_RV SelectAreaFile(slot::Slot& slot, bool isPrivate) {
   if (!slot.reader) return CKR_FUNCTION_FAILED;
-  const auto rdr = card::APDU_SelectFile(slot.reader.get(), InfoOf(AreaOf(isPrivate)).fileId);
+  const auto rdr = APDU_SelectFile(slot.reader.get(), InfoOf(AreaOf(isPrivate)).fileId);
   return rdr == reader::RDR_OK ? CKR_OK : CKR_FUNCTION_FAILED;
 }
 
@@ -88,8 +88,8 @@ CK_RV UpdateTOAT(slot::Slot& slot) {
   // stale checksum would make the whole area unreadable.
   table.StoreChecksum();
   const auto bytes = table.Bytes();
-  const auto rdr = card::APDU_UpdateBF(slot.reader.get(), table.Layout().TableOffset(),
-                                       bytes.data(), bytes.size(), slot.token->info.writeChunk);
+  const auto rdr = APDU_UpdateBF(slot.reader.get(), table.Layout().TableOffset(), bytes.data(),
+                                 bytes.size(), slot.token->info.writeChunk);
   return rdr == reader::RDR_OK ? CKR_OK : CKR_DEVICE_ERROR;
 }
 
@@ -103,11 +103,11 @@ CK_RV ClearBlocksByTOAT(slot::Slot& slot, const AllocationTable& previous) {
   const AreaLayout& layout = table.Layout();
   for (size_t i = 0; i < now.size(); ++i) {
     if (before[i] == 0 || now[i] != 0) continue;
-    const auto rdr = card::APDU_EraseBF(slot.reader.get(), layout.BlockOffset(uint32_t(i)),
-                                        layout.BlockSize(), slot.token->info.writeChunk);
+    const auto rdr = APDU_EraseBF(slot.reader.get(), layout.BlockOffset(uint32_t(i)),
+                                  layout.BlockSize(), slot.token->info.writeChunk);
     if (rdr != reader::RDR_OK) return CKR_DEVICE_ERROR;
   }
   return CKR_OK;
 }
 
-}  // namespace zorad::store
+}  // namespace zorad::card

@@ -1,0 +1,22 @@
+#include "store/object_maps.h"
+
+namespace zorad::store {
+
+// Only the store puts anything into the cache's store part, and only
+// ObjectMaps.
+ObjectMaps& MapsOf(card::Token& token) {
+  auto& part = token.objects.storePart;
+  if (!part) part = std::make_unique<ObjectMaps>();
+  return static_cast<ObjectMaps&>(*part);
+}
+
+const ObjectMaps* FindMaps(const card::Token& token) {
+  return static_cast<const ObjectMaps*>(token.objects.storePart.get());
+}
+
+ObjectMap* CurrentObjects(card::Token& token) {
+  const auto& area = token.objects.currentArea;
+  return area ? &MapsOf(token).ObjectsOf(*area) : nullptr;
+}
+
+}  // namespace zorad::store

@@ -1,0 +1,33 @@
+// The store's part of a token's object cache: the object maps of both
+// areas. The token owns it beside the card layer's part (the area selected
+// last and its table); the store creates it with its first use.
+#pragma once
+
+#include "card/object_cache.h"
+#include "card/token.h"
+#include "store/token_object.h"
+
+namespace zorad::store {
+
+struct ObjectMaps final : card::ObjectStorePart {
+  // Set once the object lists have been read.
+  bool objectListRead = false;
+
+  ObjectMap publicObjects;
+  ObjectMap privateObjects;
+
+  ObjectMap& ObjectsOf(card::Area area) {
+    return area == card::Area::kPrivate ? privateObjects : publicObjects;
+  }
+};
+
+// The token's object maps, made empty with the first use.
+ObjectMaps& MapsOf(card::Token& token);
+
+// The token's object maps when they were ever made, else null.
+const ObjectMaps* FindMaps(const card::Token& token);
+
+// The current area's map; null when no area was selected.
+ObjectMap* CurrentObjects(card::Token& token);
+
+}  // namespace zorad::store
