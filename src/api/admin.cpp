@@ -2,12 +2,12 @@
 #include <cstdint>
 
 #include "api/entry_frame.h"
-#include "card/token_login.h"
 #include "card/token_pin.h"
 #include "session/login.h"
 #include "session/session_table.h"
 #include "slot/slot_init.h"
 #include "slot/slot_table.h"
+#include "store/token_logout.h"
 
 using namespace zorad::api;
 using namespace zorad;
@@ -55,7 +55,7 @@ CK_RV SetPIN(CK_SESSION_HANDLE hSession, const CK_UTF8CHAR* pOldPin, CK_ULONG ul
   bool verificationLost = false;
   const CK_RV rv = card::SetTokenPIN(*slot, pOldPin, ulOldLen, pNewPin, ulNewLen, userType,
                                      loginState == slot::kNobody ? nullptr : &verificationLost);
-  if (loginState == slot::kNobody) card::LogoutToken(*slot);
+  if (loginState == slot::kNobody) store::LogoutToken(*slot);
   if (verificationLost) session::LogoutSlot(*slot);
   return rv;
 }

@@ -3,7 +3,7 @@
 #include "session/login.h"
 #include "session/session_table.h"
 #include "slot/slot_table.h"
-#include "slot/slot_token.h"
+#include "store/token_refresh.h"
 
 using namespace zorad::api;
 using namespace zorad;
@@ -17,7 +17,7 @@ CK_RV OpenSessionOnSlot(CK_SLOT_ID slotID, CK_FLAGS flags, CK_SESSION_HANDLE& ha
   if (!readWrite && slot->loginState == slot::kSecurityOfficer) {
     return CKR_SESSION_READ_WRITE_SO_EXISTS;
   }
-  const CK_RV rv = slot::PrepareSlotForSession(*slot);
+  const CK_RV rv = store::PrepareTokenForSession(*slot);
   if (rv != CKR_OK) return rv;
   handle = session::OpenSession(readWrite, slot->slotId, flags);
   return CKR_OK;

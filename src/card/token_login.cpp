@@ -2,10 +2,8 @@
 
 #include "card/apdu.h"
 #include "card/token.h"
-#include "card/token_refresh.h"
 #include "card/token_transaction.h"
 #include "reader/reader.h"
-#include "store/object_maps.h"
 #include "trace/trace.h"
 
 namespace zorad::card {
@@ -27,12 +25,6 @@ uint8_t PinReference(CK_USER_TYPE userType) {
 bool CardLeftReader(const reader::Reader& r) {
   return r.lastError == reader::ScardCode(SCARD_E_NO_SMARTCARD) ||
          r.lastError == reader::ScardCode(SCARD_W_REMOVED_CARD);
-}
-
-CK_RV LogoutFailed(slot::Slot& slot, CK_RV rv) {
-  if (slot.token) slot.token->objects.objectsStale = true;
-  ZORAD_TRACE(trace::kOperations, "LogoutToken: %x\n", static_cast<unsigned>(rv));
-  return rv;
 }
 
 }  // namespace
@@ -79,41 +71,20 @@ CK_RV LoginToken(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, si
   return rv;
 }
 
-CK_RV LogoutToken(slot::Slot& slot) {
-  ZORAD_TRACE(trace::kOperations, "LogoutToken\n");
+CK_RV PowerDownCard(slot::Slot& slot) {
   if (!slot.token || !slot.reader) {
     // Without a card there is no verification left to end.
     slot.loginState = slot::kNobody;
-    return LogoutFailed(slot, CKR_GENERAL_ERROR);
+    return CKR_GENERAL_ERROR;
   }
-  store::ObjectMaps& maps = store::MapsOf(*slot.token);
-  maps.objectListRead = false;
-  maps.privateObjects.clear();
-  // The power-down ends the verification even when the rest fails, so the
-  // slot is never left logged in on the card while it says nobody is.
-  const bool tableRead = slot.token->objects.toat.has_value();
   if (reader::ResetReader(slot.reader.get(), static_cast<uint32_t>(reader::ResetMode::kUnpower)) !=
       reader::RDR_OK) {
     // A card that left the reader lost its verifications with its power:
     // the slot must not go on claiming a login the card no longer has.
     if (CardLeftReader(*slot.reader)) slot.loginState = slot::kNobody;
-    return LogoutFailed(slot, CKR_FUNCTION_FAILED);
+    return CKR_FUNCTION_FAILED;
   }
   slot.loginState = slot::kNobody;
-  if (!tableRead) return LogoutFailed(slot, CKR_GENERAL_ERROR);
-
-  TokenTransaction transaction(slot);
-  if (transaction.Begin() != CKR_OK) return LogoutFailed(slot, CKR_FUNCTION_FAILED);
-  const reader::ReaderResult selected = transaction.SelectApplication();
-  if (selected != reader::RDR_OK) {
-    return LogoutFailed(
-        slot, selected == reader::RDR_BAD_STATUS ? CKR_TOKEN_NOT_RECOGNIZED : CKR_FUNCTION_FAILED);
-  }
-  // The application is selected in this transaction already.
-  const CK_RV refreshed = RefreshTokenSelected(slot);
-  if (refreshed != CKR_OK) return LogoutFailed(slot, refreshed);
-  if (transaction.End() != CKR_OK) return LogoutFailed(slot, CKR_FUNCTION_FAILED);
-  ZORAD_TRACE(trace::kOperations, "LogoutToken: 0\n");
   return CKR_OK;
 }
 

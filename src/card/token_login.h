@@ -32,14 +32,11 @@ CK_RV LoginToken(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, si
 // 6983, CKR_PIN_INCORRECT for 63Cx, else CKR_FUNCTION_FAILED.
 CK_RV VerifyRefusal(const reader::Reader& r, reader::ReaderResult result);
 
-// Ends every PIN verification on the card by powering it down, forgets the
-// private objects, sets the slot's loginState to 0 and reads the public
-// objects again. CKR_GENERAL_ERROR for a slot without a token or whose
-// tables were never read (the card is reset all the same), CKR_FUNCTION_FAILED
-// when the reset or the transaction fails, CKR_TOKEN_NOT_RECOGNIZED when the
-// application is not selectable, else the refresh's result. objectsStale is
-// set on every failure. A failed reset leaves loginState as it was, unless
-// the card is out of the reader (its verifications went with its power).
-CK_RV LogoutToken(slot::Slot& slot);
+// Ends every PIN verification on the card by powering it down and sets the
+// slot's loginState to 0. CKR_GENERAL_ERROR without a token or a reader
+// (nobody is logged in then either), CKR_FUNCTION_FAILED when the reset
+// fails: loginState stays as it was then, unless the card is out of the
+// reader (its verifications went with its power).
+CK_RV PowerDownCard(slot::Slot& slot);
 
 }  // namespace zorad::card

@@ -1,10 +1,11 @@
 #include "session/login.h"
 
 #include "card/token_login.h"
-#include "card/token_refresh.h"
 #include "session/object_table.h"
 #include "session/session_table.h"
 #include "slot/slot_table.h"
+#include "store/token_logout.h"
+#include "store/token_refresh.h"
 
 namespace zorad::session {
 namespace {
@@ -17,7 +18,7 @@ uint32_t TargetState(CK_USER_TYPE userType) {
 // After a user's PIN was verified the private objects become readable; when
 // they cannot be read the card is logged out again.
 CK_RV ReadPrivateObjects(slot::Slot& slot) {
-  if (card::RefreshToken(slot) == CKR_OK) return CKR_OK;
+  if (store::RefreshToken(slot) == CKR_OK) return CKR_OK;
   LogoutSlot(slot);
   return CKR_GENERAL_ERROR;
 }
@@ -69,7 +70,7 @@ CK_RV Logout(CK_SESSION_HANDLE handle) {
 
 CK_RV LogoutSlot(slot::Slot& slot) {
   DestroyPrivateObjects(slot.slotId);
-  return card::LogoutToken(slot);
+  return store::LogoutToken(slot);
 }
 
 }  // namespace zorad::session

@@ -4,7 +4,6 @@
 #include <new>
 
 #include "card/token_info.h"
-#include "card/token_refresh.h"
 #include "reader/reader.h"
 #include "reader/transaction.h"
 #include "session/object_table.h"
@@ -27,14 +26,6 @@ void SpoilInfoFile(card::Token& token) {
   token.info.formatMinor = 0;
   token.info.manufacturer[0] = 0;
   token.info.manufacturer[1] = 0;
-}
-
-// The card is still reachable on the existing connection: a transaction
-// can be begun and ended without recovery.
-bool ConnectionStillUsable(reader::Reader& r) {
-  if (r.card == 0) return false;
-  if (reader::BeginReaderTransaction(&r) != reader::RDR_OK) return false;
-  return reader::EndReaderTransaction(&r) == reader::RDR_OK;
 }
 
 }  // namespace
@@ -91,7 +82,7 @@ CK_RV ClearSlot(Slot& slot) {
   return rv;
 }
 
-CK_RV PrepareSlotForSession(Slot& slot) {
+CK_RV AttachTokenForSession(Slot& slot) {
   reader::Reader* r = slot.reader.get();
   if (r == nullptr) return CKR_TOKEN_NOT_PRESENT;
   const reader::ReaderResult state = reader::CheckReaderState(&r, 1, 0);
@@ -100,20 +91,26 @@ CK_RV PrepareSlotForSession(Slot& slot) {
     if (state != reader::RDR_TIMEOUT) return CKR_FUNCTION_FAILED;
   }
   if ((r->currentState & reader::kStatePresent) == 0) return CKR_TOKEN_NOT_PRESENT;
-  if (r->card == 0 || !slot.token) {
-    const CK_RV inserted = InsertToken(slot, true);
-    if (inserted != CKR_OK) return inserted;
-  }
-  const bool ready = card::IsTokenObjectListRead(slot) && ConnectionStillUsable(*r);
-  const CK_RV rv = ready ? CKR_OK : card::RefreshToken(slot);
-  if (rv != CKR_OK) return rv;
+  if (r->card == 0 || !slot.token) return InsertToken(slot, true);
+  return CKR_OK;
+}
+
+bool ConnectionStillUsable(Slot& slot) {
+  reader::Reader* r = slot.reader.get();
+  if (r == nullptr || r->card == 0) return false;
+  if (reader::BeginReaderTransaction(r) != reader::RDR_OK) return false;
+  return reader::EndReaderTransaction(r) == reader::RDR_OK;
+}
+
+void KeepTokenForSession(Slot& slot) {
   // The token a session is opened on is the slot's token: present from now
   // on, also when the first look at the card failed (another application
   // held it, a SELECT was refused), and the card's arrival counts as seen.
   slot.flags |= kTokenPresent;
-  r->previousState =
-      (r->previousState & ~reader::kStatePresent) | (r->currentState & reader::kStatePresent);
-  return CKR_OK;
+  if (reader::Reader* r = slot.reader.get()) {
+    r->previousState =
+        (r->previousState & ~reader::kStatePresent) | (r->currentState & reader::kStatePresent);
+  }
 }
 
 }  // namespace zorad::slot

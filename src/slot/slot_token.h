@@ -27,10 +27,19 @@ void FreeToken(std::unique_ptr<card::Token>& token);
 // reader event for a reader that never went.
 CK_RV ClearSlot(Slot& slot);
 
-// Makes the slot's token ready for a new session: the card must be in the
-// reader; it is attached and its object lists read unless that was done and
-// the card is still reachable. The slot then reports its token present.
-// CKR_TOKEN_NOT_PRESENT without a card.
-CK_RV PrepareSlotForSession(Slot& slot);
+// The first step of making the slot's token ready for a new session: the
+// card must be in the reader (its state is polled); it is attached as the
+// slot's token unless a token is attached and connected already.
+// CKR_TOKEN_NOT_PRESENT without a card, CKR_FUNCTION_FAILED when the state
+// cannot be read, else InsertToken's result.
+CK_RV AttachTokenForSession(Slot& slot);
+
+// True while the card is still reachable on the slot's connection: a
+// transaction can be begun and ended without recovery.
+bool ConnectionStillUsable(Slot& slot);
+
+// The last step, once the token's object lists are read: the slot reports
+// its token present and the card's arrival counts as seen.
+void KeepTokenForSession(Slot& slot);
 
 }  // namespace zorad::slot

@@ -3,11 +3,11 @@
 #include "card/area_select.h"
 #include "card/token.h"
 #include "card/token_identity.h"
-#include "card/token_refresh.h"
 #include "card/token_transaction.h"
 #include "reader/reader.h"
 #include "store/object_maps.h"
 #include "store/object_record.h"
+#include "store/token_refresh.h"
 #include "trace/trace.h"
 
 namespace zorad::store {
@@ -103,7 +103,7 @@ CK_RV SeekTokenObjectInit(slot::Slot& slot) {
   // another must not replace this token's object lists. The refresh selects
   // the application itself, inside this transaction.
   CK_RV rv = card::IsTheSameToken(slot);
-  if (rv == CKR_OK) rv = card::RefreshToken(slot);
+  if (rv == CKR_OK) rv = RefreshToken(slot);
   if (rv == CKR_OK) rv = transaction.End();
   if (rv != CKR_OK) return Traced("SeekTokenObjectInit", rv);
   ZORAD_TRACE(trace::kOperations, "SeekTokenObjectInit: 0\n");

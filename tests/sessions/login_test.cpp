@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "card/token.h"
-#include "card/token_login.h"
 #include "reader/reader.h"
 #include "slot/slot_table.h"
 #include "store/object_maps.h"
+#include "store/token_logout.h"
 #include "support/token_fixture.h"
 
 namespace zorad::test {
@@ -247,7 +247,7 @@ TEST_F(LogoutTokenTest, SlotWithoutTokenIsGeneralError) {
   slot::Slot& slot = TheSlot();
   reader::CloseReader(slot.reader.get());
   slot.token.reset();
-  EXPECT_CKR(CKR_GENERAL_ERROR, card::LogoutToken(slot));
+  EXPECT_CKR(CKR_GENERAL_ERROR, store::LogoutToken(slot));
   EXPECT_EQ(slot::kNobody, slot.loginState);
 }
 
@@ -257,7 +257,7 @@ TEST_F(LogoutTokenTest, TokenWithoutTablesStillEndsTheVerification) {
   ASSERT_CKR(CKR_OK, Login(session_, CKU_USER, kUserPin));
   slot::Slot& slot = TheSlot();
   slot.token->objects.toat.reset();
-  EXPECT_CKR(CKR_GENERAL_ERROR, card::LogoutToken(slot));
+  EXPECT_CKR(CKR_GENERAL_ERROR, store::LogoutToken(slot));
   EXPECT_EQ(slot::kNobody, slot.loginState);
   EXPECT_FALSE(card_->IsPinVerified(kUserReference));
 }

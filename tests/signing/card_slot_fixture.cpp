@@ -6,13 +6,13 @@
 #include "card/byte_order.h"
 #include "card/crc32.h"
 #include "card/token.h"
-#include "card/token_refresh.h"
 #include "reader/reader.h"
 #include "reader/transaction.h"
 #include "sim/card/gost_crypto.h"
 #include "sim/pcsc/pcsc_double.h"
 #include "slot/slot_token.h"
 #include "store/token_object.h"
+#include "store/token_refresh.h"
 
 namespace zorad::test {
 
@@ -68,7 +68,7 @@ slot::Slot& CardSlotTest::EmptySlot() {
 void CardSlotTest::AttachToken() {
   slot::Slot& slot = EmptySlot();
   ASSERT_CKR(CKR_OK, slot::InsertToken(slot, true));
-  ASSERT_CKR(CKR_OK, card::RefreshToken(slot));
+  ASSERT_CKR(CKR_OK, store::RefreshToken(slot));
 }
 
 void CardSlotTest::LoginUser() {
@@ -81,7 +81,7 @@ void CardSlotTest::LoginUser() {
                                                 pin.data(), pin.size()));
   }
   slot_.loginState = slot::kUser;
-  ASSERT_CKR(CKR_OK, card::RefreshToken(slot_));
+  ASSERT_CKR(CKR_OK, store::RefreshToken(slot_));
 }
 
 void CardSlotTest::PutKeyPair(uint8_t keyRef) {

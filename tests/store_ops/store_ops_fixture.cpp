@@ -5,7 +5,6 @@
 #include "card/apdu.h"
 #include "card/token.h"
 #include "card/token_info.h"
-#include "card/token_refresh.h"
 #include "reader/reader.h"
 #include "reader/reader_context.h"
 #include "reader/transaction.h"
@@ -13,6 +12,7 @@
 #include "store/attribute_access.h"
 #include "store/object_create.h"
 #include "store/object_search.h"
+#include "store/token_refresh.h"
 #include "support/ckr_names.h"
 #include "trace/trace.h"
 
@@ -116,7 +116,7 @@ CK_RV StoreOpsTest::Attach(slot::Slot& slot, bool loggedIn) {
     return CKR_FUNCTION_FAILED;
   }
   CK_RV rv = card::ReadTokenInfo(slot);
-  if (rv != CKR_OK || !loggedIn) return rv == CKR_OK ? card::RefreshToken(slot) : rv;
+  if (rv != CKR_OK || !loggedIn) return rv == CKR_OK ? store::RefreshToken(slot) : rv;
   const Bytes pin = sim::PinBlock(Personalisation().userPin);
   reader::ReaderTransaction transaction(slot.reader.get());
   if (transaction.Begin() != reader::RDR_OK ||
@@ -126,7 +126,7 @@ CK_RV StoreOpsTest::Attach(slot::Slot& slot, bool loggedIn) {
     return CKR_FUNCTION_FAILED;
   }
   slot.loginState = slot::kUser;
-  return card::RefreshToken(slot);
+  return store::RefreshToken(slot);
 }
 
 CK_RV StoreOpsTest::Reinsert() {

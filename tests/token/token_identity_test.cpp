@@ -6,9 +6,9 @@
 #include "card/apdu.h"
 #include "card/token_identity.h"
 #include "card/token_info.h"
-#include "card/token_refresh.h"
 #include "card/token_transaction.h"
 #include "sim/card/personalisation.h"
+#include "store/token_refresh.h"
 #include "token/token_fixture.h"
 
 namespace zorad::test {
@@ -110,17 +110,17 @@ TEST_F(TokenIdentityTest, ReadingAfterAResetChecksTheCardAgainstTheSerialHeldBef
 TEST_F(TokenIdentityTest, RefreshReadsTheObjectLists) {
   slot::Slot& slot = Insert(std::make_shared<sim::SimulatedCard>());
   ASSERT_CKR(CKR_OK, card::ReadTokenInfo(slot));
-  EXPECT_FALSE(card::IsTokenObjectListRead(slot));
-  ASSERT_CKR(CKR_OK, card::RefreshToken(slot));
-  EXPECT_TRUE(card::IsTokenObjectListRead(slot));
+  EXPECT_FALSE(store::IsTokenObjectListRead(slot));
+  ASSERT_CKR(CKR_OK, store::RefreshToken(slot));
+  EXPECT_TRUE(store::IsTokenObjectListRead(slot));
   EXPECT_FALSE(slot.token->objects.objectsStale);
 
   // A card that is no token: the lists stay stale and unread.
   Insert(std::make_shared<ForeignCard>(), true);
   slot.token->info.publicArea = {8192, 0, 64, 128};
-  EXPECT_CKR(CKR_FUNCTION_FAILED, card::RefreshToken(slot));
+  EXPECT_CKR(CKR_FUNCTION_FAILED, store::RefreshToken(slot));
   EXPECT_TRUE(slot.token->objects.objectsStale);
-  EXPECT_FALSE(card::IsTokenObjectListRead(slot));
+  EXPECT_FALSE(store::IsTokenObjectListRead(slot));
   EXPECT_EQ(0u, sim::pcsc::OpenTransactions());
 }
 

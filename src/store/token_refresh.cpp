@@ -1,24 +1,25 @@
-#include "card/token_refresh.h"
+#include "store/token_refresh.h"
 
 #include "card/area_select.h"
 #include "card/token.h"
 #include "card/token_identity.h"
 #include "card/token_transaction.h"
+#include "slot/slot_token.h"
 #include "store/object_maps.h"
 #include "store/object_refresh.h"
 #include "trace/trace.h"
 
-namespace zorad::card {
+namespace zorad::store {
 namespace {
 
 // Selects one area and rebuilds its object map and free memory.
 CK_RV RefreshArea(slot::Slot& slot, bool isPrivate, uint32_t& freeMemory, bool& changed) {
-  const CK_RV rv = SelectArea(slot, isPrivate, &changed);
+  const CK_RV rv = card::SelectArea(slot, isPrivate, &changed);
   if (rv != CKR_OK) return rv;
-  return store::RefreshTokenObjects(slot, &freeMemory);
+  return RefreshTokenObjects(slot, &freeMemory);
 }
 
-CK_RV RefreshAreas(slot::Slot& slot, Token& token, bool* changed) {
+CK_RV RefreshAreas(slot::Slot& slot, card::Token& token, bool* changed) {
   bool publicChanged = false;
   CK_RV rv = RefreshArea(slot, false, token.freePublicMemory, publicChanged);
   if (rv != CKR_OK) return rv;
@@ -39,10 +40,10 @@ CK_RV Failed(CK_RV rv) {
 }  // namespace
 
 bool IsTokenObjectListRead(const slot::Slot& slot) {
-  const bool read = IsTokenRead(slot);
+  const bool read = card::IsTokenRead(slot);
   ZORAD_TRACE(trace::kOperations, "IsTokenRead: %x\n", read ? 1u : 0u);
-  const bool listRead = read && store::FindMaps(*slot.token) != nullptr &&
-                        store::FindMaps(*slot.token)->objectListRead;
+  const ObjectMaps* maps = read ? FindMaps(*slot.token) : nullptr;
+  const bool listRead = maps != nullptr && maps->objectListRead;
   ZORAD_TRACE(trace::kOperations, "IsTokenObjectListRead: %x\n", listRead ? 1u : 0u);
   return listRead;
 }
@@ -50,9 +51,9 @@ bool IsTokenObjectListRead(const slot::Slot& slot) {
 CK_RV RefreshToken(slot::Slot& slot, bool* changed) {
   ZORAD_TRACE(trace::kOperations, "RefreshToken\n");
   if (!slot.token) return Failed(CKR_FUNCTION_FAILED);
-  Token& token = *slot.token;
+  card::Token& token = *slot.token;
   token.objects.objectsStale = true;
-  TokenTransaction transaction(slot);
+  card::TokenTransaction transaction(slot);
   CK_RV rv = transaction.BeginAndSelect(CKR_FUNCTION_FAILED);
   if (rv != CKR_OK) return Failed(rv);
   rv = RefreshAreas(slot, token, changed);
@@ -62,20 +63,30 @@ CK_RV RefreshToken(slot::Slot& slot, bool* changed) {
   }
   if (transaction.End() != CKR_OK) return Failed(CKR_FUNCTION_FAILED);
   token.objects.objectsStale = false;
-  store::MapsOf(token).objectListRead = true;
+  MapsOf(token).objectListRead = true;
   return CKR_OK;
 }
 
 CK_RV RefreshTokenSelected(slot::Slot& slot, bool* changed) {
   ZORAD_TRACE(trace::kOperations, "RefreshToken\n");
   if (!slot.token) return Failed(CKR_FUNCTION_FAILED);
-  Token& token = *slot.token;
+  card::Token& token = *slot.token;
   token.objects.objectsStale = true;
   const CK_RV rv = RefreshAreas(slot, token, changed);
   if (rv != CKR_OK) return Failed(rv);
   token.objects.objectsStale = false;
-  store::MapsOf(token).objectListRead = true;
+  MapsOf(token).objectListRead = true;
   return CKR_OK;
 }
 
-}  // namespace zorad::card
+CK_RV PrepareTokenForSession(slot::Slot& slot) {
+  const CK_RV attached = slot::AttachTokenForSession(slot);
+  if (attached != CKR_OK) return attached;
+  const bool ready = IsTokenObjectListRead(slot) && slot::ConnectionStillUsable(slot);
+  const CK_RV rv = ready ? CKR_OK : RefreshToken(slot);
+  if (rv != CKR_OK) return rv;
+  slot::KeepTokenForSession(slot);
+  return CKR_OK;
+}
+
+}  // namespace zorad::store

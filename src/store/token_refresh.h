@@ -4,7 +4,7 @@
 #include "platform/cryptoki.h"
 #include "slot/slot.h"
 
-namespace zorad::card {
+namespace zorad::store {
 
 // True when the token has been read and its object lists too. No card
 // access.
@@ -22,4 +22,10 @@ CK_RV RefreshToken(slot::Slot& slot, bool* changed = nullptr);
 // selected the application itself: no second SELECT is sent.
 CK_RV RefreshTokenSelected(slot::Slot& slot, bool* changed = nullptr);
 
-}  // namespace zorad::card
+// Makes the slot's token ready for a new session: the card is attached as
+// the slot's token (slot::AttachTokenForSession), its object lists are read
+// unless that was done and the card is still reachable, and the slot then
+// reports its token present. CKR_TOKEN_NOT_PRESENT without a card.
+CK_RV PrepareTokenForSession(slot::Slot& slot);
+
+}  // namespace zorad::store
