@@ -20,6 +20,7 @@
 #include "session/object_table.h"
 #include "store/attribute_access.h"
 #include "store/object_create.h"
+#include "store/object_sign.h"
 
 using namespace zorad::api;
 using namespace zorad;
@@ -46,8 +47,8 @@ CK_RV CheckOperationKey(const SessionSlot& s, CK_MECHANISM_TYPE mechanism, CK_OB
     return CKR_KEY_TYPE_INCONSISTENT;
   }
   keyId = key->tokenObjectId;
-  return usage == CKA_SIGN ? card::TokenSignInit(*s.slot, mechanism, keyId)
-                           : card::TokenVerifyInit(*s.slot, mechanism, keyId);
+  return usage == CKA_SIGN ? store::TokenSignInit(*s.slot, mechanism, keyId)
+                           : store::TokenVerifyInit(*s.slot, mechanism, keyId);
 }
 
 // A new operation replaces the session's earlier one, also when it is
@@ -80,8 +81,8 @@ CK_RV Sign(CK_SESSION_HANDLE hSession, const CK_BYTE* pData, CK_ULONG ulDataLen,
     return pSignature == nullptr ? CKR_OK : CKR_BUFFER_TOO_SMALL;
   }
   size_t length = signatureLength;
-  const CK_RV rv = card::TokenSign(*s.slot, session.operationKey, session.operationMechanism, pData,
-                                   ulDataLen, pSignature, &length);
+  const CK_RV rv = store::TokenSign(*s.slot, session.operationKey, session.operationMechanism,
+                                    pData, ulDataLen, pSignature, &length);
   session.EndSignatureOperation();
   if (rv == CKR_OK) signatureLength = static_cast<CK_ULONG>(length);
   return rv;
@@ -100,8 +101,8 @@ CK_RV Verify(CK_SESSION_HANDLE hSession, const CK_BYTE* pData, CK_ULONG ulDataLe
       ulDataLen == 0) {
     return CKR_ARGUMENTS_BAD;
   }
-  const CK_RV rv = card::TokenVerify(*s.slot, session.operationKey, session.operationMechanism,
-                                     pData, ulDataLen, pSignature, ulSignatureLen);
+  const CK_RV rv = store::TokenVerify(*s.slot, session.operationKey, session.operationMechanism,
+                                      pData, ulDataLen, pSignature, ulSignatureLen);
   session.EndSignatureOperation();
   return rv;
 }
@@ -144,8 +145,8 @@ CK_RV SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE* pSignature, CK_ULONG& signa
   size_t length = signatureLength;
   const CK_RV rv = message.size() == 0
                        ? CKR_DATA_LEN_RANGE  // the card hashes no empty message
-                       : card::TokenSign(*s.slot, session.operationKey, session.operationMechanism,
-                                         message.data(), message.size(), pSignature, &length);
+                       : store::TokenSign(*s.slot, session.operationKey, session.operationMechanism,
+                                          message.data(), message.size(), pSignature, &length);
   session.EndSignatureOperation();
   if (rv == CKR_OK) signatureLength = static_cast<CK_ULONG>(length);
   return rv;
@@ -163,8 +164,8 @@ CK_RV VerifyFinal(CK_SESSION_HANDLE hSession, const CK_BYTE* pSignature, CK_ULON
   } else if (message.size() == 0) {
     rv = CKR_DATA_LEN_RANGE;
   } else {
-    rv = card::TokenVerify(*s.slot, session.operationKey, session.operationMechanism,
-                           message.data(), message.size(), pSignature, ulSignatureLen);
+    rv = store::TokenVerify(*s.slot, session.operationKey, session.operationMechanism,
+                            message.data(), message.size(), pSignature, ulSignatureLen);
   }
   session.EndSignatureOperation();
   return rv;

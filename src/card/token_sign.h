@@ -1,8 +1,8 @@
 // Signing and verifying with the token's GOST R 34.10-2001 keys. The card
-// computes and checks every signature; the module names the key by the key
-// reference in the key object's header and hands over a 32-byte GOST R
-// 34.11-94 hash, given by the application (CKM_GOSTR3410) or computed by the
-// card from the message (CKM_GOSTR3410_WITH_GOSTR3411).
+// computes and checks every signature; the caller names the key by the key
+// reference in the key object's header and hands over the message, whose
+// 32-byte GOST R 34.11-94 hash is given by the application (CKM_GOSTR3410)
+// or computed by the card (CKM_GOSTR3410_WITH_GOSTR3411).
 //
 // Signatures are 64 bytes (s || r as the card gives them); they pass
 // through unchanged in both directions. Everything runs under the library
@@ -13,7 +13,7 @@
 #include <cstdint>
 
 #include "platform/cryptoki.h"
-#include "slot/slot.h"
+#include "reader/reader.h"
 
 namespace zorad::card {
 
@@ -23,37 +23,22 @@ inline constexpr size_t kGostSignatureLength = 64;
 // True for the two signature mechanisms.
 bool IsSignatureMechanism(CK_MECHANISM_TYPE mechanism);
 
-// Check a signature or verification request without touching the card:
-// CKR_ARGUMENTS_BAD for key id 0, CKR_FUNCTION_FAILED without a token,
-// CKR_DEVICE_ERROR while the object cache is stale, CKR_MECHANISM_INVALID
-// for another mechanism, CKR_OBJECT_HANDLE_INVALID when the token has no
-// object with the id (private objects count only while the user is logged
-// in). The key's class and attributes are not looked at here.
-CK_RV TokenSignInit(slot::Slot& slot, CK_MECHANISM_TYPE mechanism, uint32_t keyId);
-CK_RV TokenVerifyInit(slot::Slot& slot, CK_MECHANISM_TYPE mechanism, uint32_t keyId);
+// Inside the token transaction, with the application selected and the key
+// object confirmed by the caller: the security environment is restored and
+// names the hash algorithm and the key reference `keyRef`, the card hashes
+// `data` when the mechanism asks for it, then signs the hash.
+// `*signatureLength` is the capacity of `signature` on entry and the bytes
+// the card returned on success. The request was checked by the caller (a
+// signature mechanism; a CKM_GOSTR3410 hash of 32 bytes).
+// CKR_FUNCTION_FAILED when the card refuses a command.
+CK_RV SignWithKey(reader::Reader* r, uint8_t keyRef, CK_MECHANISM_TYPE mechanism,
+                  const uint8_t* data, size_t dataLength, uint8_t* signature,
+                  size_t* signatureLength);
 
-// Signs `data` (the hash, or the message to hash on the card) with the key
-// object `keyId`. `*signatureLength` is the capacity of `signature` on
-// entry and the bytes the card returned on success.
-//
-// Refused before the card is touched: missing data or buffers
-// (CKR_ARGUMENTS_BAD), no token (CKR_FUNCTION_FAILED), a stale object cache
-// (CKR_DEVICE_ERROR), key id 0 or a mechanism that is not a signature
-// mechanism (CKR_OPERATION_NOT_INITIALIZED), a CKM_GOSTR3410 hash that is
-// not 32 bytes (CKR_ARGUMENTS_BAD). On the card: CKR_OBJECT_HANDLE_INVALID
-// for an unknown key, the identity check's code for another card, the area
-// selection's code, and CKR_FUNCTION_FAILED when the key's header changed
-// on the card since it was read (the cached header is renewed, so a second
-// attempt works) or the card refuses a command.
-CK_RV TokenSign(slot::Slot& slot, uint32_t keyId, CK_MECHANISM_TYPE mechanism, const uint8_t* data,
-                size_t dataLength, uint8_t* signature, size_t* signatureLength);
-
-// Checks `signature` over `data` with the key object `keyId`; the same
-// refusals as TokenSign (the identity check comes before the key lookup
-// here). A signature the card rejects is CKR_FUNCTION_FAILED, like any
-// other card refusal.
-CK_RV TokenVerify(slot::Slot& slot, uint32_t keyId, CK_MECHANISM_TYPE mechanism,
-                  const uint8_t* data, size_t dataLength, const uint8_t* signature,
-                  size_t signatureLength);
+// The same for checking `signature` over `data`. A signature the card
+// rejects is CKR_FUNCTION_FAILED, like any other card refusal.
+CK_RV VerifyWithKey(reader::Reader* r, uint8_t keyRef, CK_MECHANISM_TYPE mechanism,
+                    const uint8_t* data, size_t dataLength, const uint8_t* signature,
+                    size_t signatureLength);
 
 }  // namespace zorad::card

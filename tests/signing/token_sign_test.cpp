@@ -8,6 +8,7 @@
 #include "sim/card/gost_crypto.h"
 #include "sim/pcsc/pcsc_double.h"
 #include "store/object_maps.h"
+#include "store/object_sign.h"
 
 namespace zorad::test {
 namespace {
@@ -57,15 +58,15 @@ class TokenSignTest : public CardSlotTest {
              uint32_t keyId = kPrivateKeyId) {
     signature.assign(card::kGostSignatureLength, 0);
     size_t length = signature.size();
-    const CK_RV rv = card::TokenSign(slot_, keyId, mechanism, data.data(), data.size(),
-                                     signature.data(), &length);
+    const CK_RV rv = store::TokenSign(slot_, keyId, mechanism, data.data(), data.size(),
+                                      signature.data(), &length);
     signature.resize(length);
     return rv;
   }
   CK_RV Verify(CK_MECHANISM_TYPE mechanism, const Bytes& data, const Bytes& signature,
                uint32_t keyId = kPublicKeyId) {
-    return card::TokenVerify(slot_, keyId, mechanism, data.data(), data.size(), signature.data(),
-                             signature.size());
+    return store::TokenVerify(slot_, keyId, mechanism, data.data(), data.size(), signature.data(),
+                              signature.size());
   }
   // Checked outside the module against the card's public key.
   bool Verifies(const Bytes& hash, const Bytes& signature) const {
@@ -176,10 +177,10 @@ TEST_F(TokenSignTest, RequestsThatCannotSucceedNeverReachTheCard) {
   // Missing buffers.
   const Bytes hash(32, 5);
   size_t length = 64;
-  EXPECT_CKR(CKR_ARGUMENTS_BAD, card::TokenSign(slot_, kPrivateKeyId, CKM_GOSTR3410, hash.data(),
-                                                hash.size(), nullptr, &length));
-  EXPECT_CKR(CKR_ARGUMENTS_BAD, card::TokenVerify(slot_, kPublicKeyId, CKM_GOSTR3410, hash.data(),
-                                                  hash.size(), hash.data(), 0));
+  EXPECT_CKR(CKR_ARGUMENTS_BAD, store::TokenSign(slot_, kPrivateKeyId, CKM_GOSTR3410, hash.data(),
+                                                 hash.size(), nullptr, &length));
+  EXPECT_CKR(CKR_ARGUMENTS_BAD, store::TokenVerify(slot_, kPublicKeyId, CKM_GOSTR3410, hash.data(),
+                                                   hash.size(), hash.data(), 0));
   EXPECT_TRUE(Commands().empty());
 
   // A stale object cache refuses until the lists are read again.
@@ -271,13 +272,13 @@ TEST_F(TokenSignTest, InitChecksWithoutTheCard) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    EXPECT_CKR(c.expected, card::TokenSignInit(slot_, c.mechanism, c.keyId));
-    EXPECT_CKR(c.expected, card::TokenVerifyInit(slot_, c.mechanism, c.keyId));
+    EXPECT_CKR(c.expected, store::TokenSignInit(slot_, c.mechanism, c.keyId));
+    EXPECT_CKR(c.expected, store::TokenVerifyInit(slot_, c.mechanism, c.keyId));
   }
   slot_.token->objects.objectsStale = true;
-  EXPECT_CKR(CKR_DEVICE_ERROR, card::TokenSignInit(slot_, CKM_GOSTR3410, kPrivateKeyId));
+  EXPECT_CKR(CKR_DEVICE_ERROR, store::TokenSignInit(slot_, CKM_GOSTR3410, kPrivateKeyId));
   slot_.token.reset();
-  EXPECT_CKR(CKR_FUNCTION_FAILED, card::TokenVerifyInit(slot_, CKM_GOSTR3410, kPublicKeyId));
+  EXPECT_CKR(CKR_FUNCTION_FAILED, store::TokenVerifyInit(slot_, CKM_GOSTR3410, kPublicKeyId));
   EXPECT_TRUE(Commands().empty());
 }
 
