@@ -134,7 +134,7 @@ void Run(const Input& input) {
       rig.LoginUser();
       rig.End();
     }
-    rig.slot().loginState = slot::kUser;
+    rig.slot().loginState = card::kUser;
   }
   const CK_RV first = card::ReadTokenInfo(rig.slot());
   CK_TOKEN_INFO firstInfo;

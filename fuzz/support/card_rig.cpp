@@ -86,7 +86,7 @@ bool CardRig::LoginUser() {
       reader::RDR_OK) {
     return false;
   }
-  slot_.loginState = slot::kUser;
+  slot_.loginState = card::kUser;
   return true;
 }
 

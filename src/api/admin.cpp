@@ -36,7 +36,7 @@ CK_RV InitPIN(CK_SESSION_HANDLE hSession, const CK_UTF8CHAR* pPin, CK_ULONG ulPi
   slot::Slot* slot = nullptr;
   const CK_RV rv = FindWritableSlot(hSession, slot);
   if (rv != CKR_OK) return rv;
-  if (slot->loginState != slot::kSecurityOfficer) return CKR_USER_NOT_LOGGED_IN;
+  if (slot->loginState != card::kSecurityOfficer) return CKR_USER_NOT_LOGGED_IN;
   return card::InitTokenPIN(*slot, pPin, ulPinLen);
 }
 
@@ -51,11 +51,11 @@ CK_RV SetPIN(CK_SESSION_HANDLE hSession, const CK_UTF8CHAR* pOldPin, CK_ULONG ul
   const CK_RV found = FindWritableSlot(hSession, slot);
   if (found != CKR_OK) return found;
   const uint32_t loginState = slot->loginState;
-  const CK_USER_TYPE userType = loginState == slot::kSecurityOfficer ? CKU_SO : CKU_USER;
+  const CK_USER_TYPE userType = loginState == card::kSecurityOfficer ? CKU_SO : CKU_USER;
   bool verificationLost = false;
   const CK_RV rv = card::SetTokenPIN(*slot, pOldPin, ulOldLen, pNewPin, ulNewLen, userType,
-                                     loginState == slot::kNobody ? nullptr : &verificationLost);
-  if (loginState == slot::kNobody) store::LogoutToken(*slot);
+                                     loginState == card::kNobody ? nullptr : &verificationLost);
+  if (loginState == card::kNobody) store::LogoutToken(*slot);
   if (verificationLost) session::LogoutSlot(*slot);
   return rv;
 }

@@ -200,7 +200,7 @@ CK_RV GenerateKeyPair(CK_SESSION_HANDLE hSession, const CK_ATTRIBUTE* pPublicKey
                       CK_OBJECT_HANDLE& privateKey) {
   const SessionSlot s = FindSessionSlot(hSession);
   if (s.rv != CKR_OK) return s.rv;
-  if (s.slot->loginState != slot::kUser) return CKR_USER_NOT_LOGGED_IN;
+  if (s.slot->loginState != card::kUser) return CKR_USER_NOT_LOGGED_IN;
   if (s.session->readWrite == 0) return CKR_SESSION_READ_ONLY;
   store::AttributeList publicList;
   store::AttributeList privateList;

@@ -14,7 +14,7 @@ CK_RV OpenSessionOnSlot(CK_SLOT_ID slotID, CK_FLAGS flags, CK_SESSION_HANDLE& ha
   slot::Slot* slot = slot::FindSlot(slotID);
   if (slot == nullptr) return CKR_SLOT_ID_INVALID;
   const bool readWrite = (flags & CKF_RW_SESSION) != 0;
-  if (!readWrite && slot->loginState == slot::kSecurityOfficer) {
+  if (!readWrite && slot->loginState == card::kSecurityOfficer) {
     return CKR_SESSION_READ_WRITE_SO_EXISTS;
   }
   const CK_RV rv = store::PrepareTokenForSession(*slot);

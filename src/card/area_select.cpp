@@ -15,9 +15,9 @@ namespace {
 
 constexpr size_t kTableReadChunk = 256;
 
-bool HasCard(const slot::Slot& slot) { return slot.reader && slot.token; }
+bool HasCard(const CardSlot& slot) { return slot.reader && slot.token; }
 
-CK_RV ReadTable(slot::Slot& slot, AllocationTable& table) {
+CK_RV ReadTable(CardSlot& slot, AllocationTable& table) {
   const AreaLayout& layout = table.Layout();
   if (layout.BlockCount() == 0) return CKR_OK;  // nothing to read; checksum bytes stay zero
   auto bytes = table.Bytes();
@@ -37,13 +37,13 @@ CK_RV SelectAreaFailed(ObjectCache& cache, CK_RV rv) {
 
 }  // namespace
 
-CK_RV SelectAreaFile(slot::Slot& slot, bool isPrivate) {
+CK_RV SelectAreaFile(CardSlot& slot, bool isPrivate) {
   if (!slot.reader) return CKR_FUNCTION_FAILED;
   const auto rdr = APDU_SelectFile(slot.reader.get(), InfoOf(AreaOf(isPrivate)).fileId);
   return rdr == reader::RDR_OK ? CKR_OK : CKR_FUNCTION_FAILED;
 }
 
-CK_RV SwitchArea(slot::Slot& slot, bool isPrivate) {
+CK_RV SwitchArea(CardSlot& slot, bool isPrivate) {
   ZORAD_TRACE(trace::kOperations, "_SelectArea\n");
   if (!HasCard(slot)) return CKR_FUNCTION_FAILED;
   ObjectCache& cache = slot.token->objects;
@@ -64,7 +64,7 @@ CK_RV SwitchArea(slot::Slot& slot, bool isPrivate) {
   return CKR_OK;
 }
 
-CK_RV SelectArea(slot::Slot& slot, bool isPrivate, bool* changed) {
+CK_RV SelectArea(CardSlot& slot, bool isPrivate, bool* changed) {
   ZORAD_TRACE(trace::kOperations, "SelectArea %s\n", isPrivate ? "private" : "public");
   if (!slot.token) return CKR_FUNCTION_FAILED;
   ObjectCache& cache = slot.token->objects;
@@ -80,7 +80,7 @@ CK_RV SelectArea(slot::Slot& slot, bool isPrivate, bool* changed) {
   return CKR_OK;
 }
 
-CK_RV UpdateTOAT(slot::Slot& slot) {
+CK_RV UpdateTOAT(CardSlot& slot) {
   ZORAD_TRACE(trace::kOperations, "UpdateTOAT\n");
   if (!HasCard(slot) || !slot.token->objects.toat) return CKR_GENERAL_ERROR;
   AllocationTable& table = *slot.token->objects.toat;
@@ -93,7 +93,7 @@ CK_RV UpdateTOAT(slot::Slot& slot) {
   return rdr == reader::RDR_OK ? CKR_OK : CKR_DEVICE_ERROR;
 }
 
-CK_RV ClearBlocksByTOAT(slot::Slot& slot, const AllocationTable& previous) {
+CK_RV ClearBlocksByTOAT(CardSlot& slot, const AllocationTable& previous) {
   ZORAD_TRACE(trace::kOperations, "ClearBlocksByTOAT\n");
   if (!HasCard(slot) || !slot.token->objects.toat) return CKR_GENERAL_ERROR;
   const AllocationTable& table = *slot.token->objects.toat;

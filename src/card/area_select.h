@@ -9,20 +9,20 @@
 #pragma once
 
 #include "card/allocation_table.h"
+#include "card/card_slot.h"
 #include "platform/cryptoki.h"
-#include "slot/slot.h"
 
 namespace zorad::card {
 
 // Makes the area's file the card's current file again (after a command that
 // selected something else); the cached area and table stay as they are.
 // CKR_FUNCTION_FAILED when the card refuses.
-CK_RV SelectAreaFile(slot::Slot& slot, bool isPrivate);
+CK_RV SelectAreaFile(CardSlot& slot, bool isPrivate);
 
 // Inner step of SelectArea: makes the area current, checks its descriptor,
 // selects its file and holds a fresh zero-filled table. A descriptor that
 // fails its checks is CKR_DEVICE_ERROR before anything is sent.
-CK_RV SwitchArea(slot::Slot& slot, bool isPrivate);
+CK_RV SwitchArea(CardSlot& slot, bool isPrivate);
 
 // Selects the area and reads and verifies its table. A table whose checksum
 // bytes and entries are all zero was never formatted:
@@ -31,15 +31,15 @@ CK_RV SwitchArea(slot::Slot& slot, bool isPrivate);
 // for the same area before. Every failure sets objectsStale, and a table
 // still held then reads as fully owned (0xFF) so that nothing is allocated
 // from it.
-CK_RV SelectArea(slot::Slot& slot, bool isPrivate, bool* changed = nullptr);
+CK_RV SelectArea(CardSlot& slot, bool isPrivate, bool* changed = nullptr);
 
 // Stores the checksum and writes the whole table. CKR_DEVICE_ERROR when the
 // write fails.
-CK_RV UpdateTOAT(slot::Slot& slot);
+CK_RV UpdateTOAT(CardSlot& slot);
 
 // Erases the blocks that went from used in `previous` (a copy taken before
 // the change) to free now; blocks that moved between objects are kept. The
 // first failed erase ends it with CKR_DEVICE_ERROR.
-CK_RV ClearBlocksByTOAT(slot::Slot& slot, const AllocationTable& previous);
+CK_RV ClearBlocksByTOAT(CardSlot& slot, const AllocationTable& previous);
 
 }  // namespace zorad::card

@@ -11,7 +11,7 @@
 namespace zorad::card {
 namespace {
 
-CK_RV HashOnCard(slot::Slot& slot, const uint8_t* data, size_t length, uint8_t* digest) {
+CK_RV HashOnCard(CardSlot& slot, const uint8_t* data, size_t length, uint8_t* digest) {
   TokenTransaction transaction(slot);
   const CK_RV begun = transaction.BeginAndSelect(CKR_FUNCTION_FAILED);
   if (begun != CKR_OK) return begun;
@@ -34,7 +34,7 @@ CK_RV HashOnCard(slot::Slot& slot, const uint8_t* data, size_t length, uint8_t* 
 
 }  // namespace
 
-CK_RV TokenDigest(slot::Slot& slot, const uint8_t* data, size_t length, uint8_t* digest) {
+CK_RV TokenDigest(CardSlot& slot, const uint8_t* data, size_t length, uint8_t* digest) {
   ZORAD_TRACE(trace::kOperations, "TokenDigest\n");
   CK_RV rv = CKR_OK;
   if (data == nullptr || length == 0 || digest == nullptr) {

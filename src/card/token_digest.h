@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "card/card_slot.h"
 #include "platform/cryptoki.h"
-#include "slot/slot.h"
 
 namespace zorad::card {
 
@@ -17,6 +17,6 @@ namespace zorad::card {
 // bytes as the card answers them. CKR_ARGUMENTS_BAD for missing data or
 // buffer, CKR_FUNCTION_FAILED without a token or when the card refuses a
 // command or answers anything but 32 bytes.
-CK_RV TokenDigest(slot::Slot& slot, const uint8_t* data, size_t length, uint8_t* digest);
+CK_RV TokenDigest(CardSlot& slot, const uint8_t* data, size_t length, uint8_t* digest);
 
 }  // namespace zorad::card

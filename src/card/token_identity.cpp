@@ -7,12 +7,12 @@
 
 namespace zorad::card {
 
-CK_RV IsTheSameToken(slot::Slot& slot) {
+CK_RV IsTheSameToken(CardSlot& slot) {
   if (!slot.token) return CKR_TOKEN_NOT_PRESENT;
   return IsTheSameToken(slot, slot.token->serialNumber);
 }
 
-CK_RV IsTheSameToken(slot::Slot& slot, const SerialNumberField& expected) {
+CK_RV IsTheSameToken(CardSlot& slot, const SerialNumberField& expected) {
   if (!slot.reader || slot.reader->card == 0 || !slot.token) {
     ZORAD_TRACE(trace::kOperations, "IsTheSameToken: %x\n", 0u);
     return CKR_TOKEN_NOT_PRESENT;
@@ -26,9 +26,9 @@ CK_RV IsTheSameToken(slot::Slot& slot, const SerialNumberField& expected) {
   return serial == expected ? CKR_OK : CKR_TOKEN_NOT_RECOGNIZED;
 }
 
-bool IsTokenRead(const slot::Slot& slot) { return slot.token && slot.token->infoRead; }
+bool IsTokenRead(const CardSlot& slot) { return slot.token && slot.token->infoRead; }
 
-CK_RV IsTokenInSlot(slot::Slot& slot, bool& inSlot) {
+CK_RV IsTokenInSlot(CardSlot& slot, bool& inSlot) {
   ZORAD_TRACE(trace::kOperations, "IsTokenInSlot\n");
   inSlot = false;
   CK_RV rv = CKR_OK;
@@ -55,7 +55,7 @@ CK_RV IsTokenInSlot(slot::Slot& slot, bool& inSlot) {
   return rv;
 }
 
-CK_RV GetTokenState(const slot::Slot& slot, uint32_t* state) {
+CK_RV GetTokenState(const CardSlot& slot, uint32_t* state) {
   ZORAD_TRACE(trace::kOperations, "GetTokenState\n");
   if (state == nullptr) return CKR_ARGUMENTS_BAD;
   if (!slot.token) return CKR_FUNCTION_FAILED;

@@ -85,7 +85,7 @@ CK_RV ReadSerialNumber(reader::Reader* r, Token& token, ReaderResult& last) {
 
 // The free bytes of one area; an area whose table was never formatted
 // leaves them 0 and clears `formatted`.
-CK_RV ReadFreeMemory(slot::Slot& slot, bool isPrivate, uint32_t& freeMemory, bool& formatted) {
+CK_RV ReadFreeMemory(CardSlot& slot, bool isPrivate, uint32_t& freeMemory, bool& formatted) {
   const CK_RV rv = SelectArea(slot, isPrivate);
   if (rv == CKR_TOKEN_NOT_RECOGNIZED) {
     formatted = false;
@@ -109,7 +109,7 @@ bool BlocksHoldBodies(const AreaDescriptor& area) {
 // A token counts as initialised when an area has blocks, unless the public
 // area has blocks and its table was never formatted. The private area is
 // only readable while the user is logged in.
-CK_RV DecideInitialised(slot::Slot& slot, Token& token) {
+CK_RV DecideInitialised(CardSlot& slot, Token& token) {
   const AreaDescriptor& publicArea = token.info.publicArea;
   const AreaDescriptor& privateArea = token.info.privateArea;
   if (!BlocksHoldBodies(publicArea) || !BlocksHoldBodies(privateArea)) {
@@ -123,7 +123,7 @@ CK_RV DecideInitialised(slot::Slot& slot, Token& token) {
     if (rv != CKR_OK) return rv;
     if (!formatted) initialised = 0;
   }
-  if (slot.loginState == slot::kUser && privateArea.blockCount > 0) {
+  if (slot.loginState == kUser && privateArea.blockCount > 0) {
     bool formatted = true;
     const CK_RV rv = ReadFreeMemory(slot, true, token.freePrivateMemory, formatted);
     if (rv != CKR_OK) return rv;
@@ -135,7 +135,7 @@ CK_RV DecideInitialised(slot::Slot& slot, Token& token) {
 }
 
 // Everything ReadTokenInfo asks of the card inside its transaction.
-CK_RV ReadFromCard(slot::Slot& slot, TokenTransaction& transaction, TokenInfoUse use,
+CK_RV ReadFromCard(CardSlot& slot, TokenTransaction& transaction, TokenInfoUse use,
                    ReaderResult& last) {
   Token& token = *slot.token;
   bool blank = false;
@@ -156,7 +156,7 @@ CK_RV ReadFromCard(slot::Slot& slot, TokenTransaction& transaction, TokenInfoUse
 
 }  // namespace
 
-CK_RV ReadTokenInfo(slot::Slot& slot, TokenInfoUse use) {
+CK_RV ReadTokenInfo(CardSlot& slot, TokenInfoUse use) {
   ZORAD_TRACE(trace::kOperations, "ReadTokenInfo (pcti=%x)\n",
               static_cast<unsigned>(reinterpret_cast<uintptr_t>(slot.token.get())));
   if (!slot.token || !slot.reader) return Failed(reader::RDR_BAD_ARGUMENTS, CKR_FUNCTION_FAILED);

@@ -2,9 +2,9 @@
 // handed to the application as a CK_TOKEN_INFO.
 #pragma once
 
+#include "card/card_slot.h"
 #include "card/token.h"
 #include "platform/cryptoki.h"
-#include "slot/slot.h"
 
 namespace zorad::card {
 
@@ -27,7 +27,7 @@ enum class TokenInfoUse : uint8_t { kToken, kInitialisation };
 // answers an unexpected status word or an area's blocks leave no room for
 // an object's body after its header, CKR_FUNCTION_FAILED for reader and
 // transaction failures, and the results of the area selection pass through.
-CK_RV ReadTokenInfo(slot::Slot& slot, TokenInfoUse use = TokenInfoUse::kToken);
+CK_RV ReadTokenInfo(CardSlot& slot, TokenInfoUse use = TokenInfoUse::kToken);
 
 // The token's CK_TOKEN_INFO; every field not taken from the token is zero.
 void FillTokenInfo(CK_TOKEN_INFO& info, const Token& token);

@@ -69,7 +69,7 @@ CK_RV ReplaceUserPin(reader::Reader* r, const SecureBuffer& userPin) {
 }
 
 // Erases an area's object space and writes an empty table after it.
-CK_RV FormatArea(slot::Slot& slot, bool isPrivate) {
+CK_RV FormatArea(CardSlot& slot, bool isPrivate) {
   const CK_RV switched = SwitchArea(slot, isPrivate);
   if (switched != CKR_OK) return switched;
   const uint32_t capacity = DescriptorOf(*slot.token, AreaOf(isPrivate)).capacity;
@@ -80,7 +80,7 @@ CK_RV FormatArea(slot::Slot& slot, bool isPrivate) {
   return UpdateTOAT(slot);  // the checksum of the zero entries goes with it
 }
 
-CK_RV WriteLabel(slot::Slot& slot, const uint8_t* label) {
+CK_RV WriteLabel(CardSlot& slot, const uint8_t* label) {
   reader::Reader* r = slot.reader.get();
   if (APDU_SelectFile(r, kLabelFile) != RDR_OK ||
       APDU_UpdateBF(r, 0, label, kLabelSize, WriteChunkOf(*slot.token)) != RDR_OK) {
@@ -91,7 +91,7 @@ CK_RV WriteLabel(slot::Slot& slot, const uint8_t* label) {
 
 // Everything inside the transaction, from reading the token information to
 // the label.
-InitOutcome InitializeOnCard(slot::Slot& slot, const uint8_t* pin, size_t pinLength,
+InitOutcome InitializeOnCard(CardSlot& slot, const uint8_t* pin, size_t pinLength,
                              const uint8_t* label) {
   CK_RV rv = ReadTokenInfo(slot, TokenInfoUse::kInitialisation);
   if (rv != CKR_OK) return {rv};
@@ -119,7 +119,7 @@ InitOutcome Finished(InitOutcome outcome) {
 
 }  // namespace
 
-InitOutcome InitializeToken(slot::Slot& slot, const uint8_t* pin, size_t pinLength,
+InitOutcome InitializeToken(CardSlot& slot, const uint8_t* pin, size_t pinLength,
                             const uint8_t* label) {
   ZORAD_TRACE(trace::kOperations, "InitializeToken\n");
   if (label == nullptr || (pin == nullptr && pinLength != 0)) return {CKR_ARGUMENTS_BAD};

@@ -9,8 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "card/card_slot.h"
 #include "platform/cryptoki.h"
-#include "slot/slot.h"
 
 namespace zorad::card {
 
@@ -40,7 +40,7 @@ struct InitOutcome {
 //   other card and reader failures; what was written by then stays.
 // A failure to end the transaction after every write succeeded does not
 // fail the initialisation.
-InitOutcome InitializeToken(slot::Slot& slot, const uint8_t* pin, size_t pinLength,
+InitOutcome InitializeToken(CardSlot& slot, const uint8_t* pin, size_t pinLength,
                             const uint8_t* label);
 
 }  // namespace zorad::card

@@ -36,7 +36,7 @@ CK_RV VerifyRefusal(const reader::Reader& r, reader::ReaderResult result) {
   return CKR_FUNCTION_FAILED;
 }
 
-CK_RV LoginToken(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, size_t pinLength,
+CK_RV LoginToken(CardSlot& slot, CK_USER_TYPE userType, const uint8_t* pin, size_t pinLength,
                  const PinBlock* newPin, bool* verificationLost) {
   ZORAD_TRACE(trace::kOperations, "LoginToken\n");
   if (verificationLost != nullptr) *verificationLost = false;
@@ -71,20 +71,20 @@ CK_RV LoginToken(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, si
   return rv;
 }
 
-CK_RV PowerDownCard(slot::Slot& slot) {
+CK_RV PowerDownCard(CardSlot& slot) {
   if (!slot.token || !slot.reader) {
     // Without a card there is no verification left to end.
-    slot.loginState = slot::kNobody;
+    slot.loginState = kNobody;
     return CKR_GENERAL_ERROR;
   }
   if (reader::ResetReader(slot.reader.get(), static_cast<uint32_t>(reader::ResetMode::kUnpower)) !=
       reader::RDR_OK) {
     // A card that left the reader lost its verifications with its power:
     // the slot must not go on claiming a login the card no longer has.
-    if (CardLeftReader(*slot.reader)) slot.loginState = slot::kNobody;
+    if (CardLeftReader(*slot.reader)) slot.loginState = kNobody;
     return CKR_FUNCTION_FAILED;
   }
-  slot.loginState = slot::kNobody;
+  slot.loginState = kNobody;
   return CKR_OK;
 }
 

@@ -4,10 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "card/card_slot.h"
 #include "card/pin_block.h"
 #include "platform/cryptoki.h"
 #include "reader/reader.h"
-#include "slot/slot.h"
 
 namespace zorad::card {
 
@@ -25,7 +25,7 @@ namespace zorad::card {
 //                       or the card answers 63Cx
 //   CKR_PIN_LOCKED      the card answers 6983
 //   CKR_FUNCTION_FAILED any other card or reader failure
-CK_RV LoginToken(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, size_t pinLength,
+CK_RV LoginToken(CardSlot& slot, CK_USER_TYPE userType, const uint8_t* pin, size_t pinLength,
                  const PinBlock* newPin = nullptr, bool* verificationLost = nullptr);
 
 // What a refused VERIFY (any result but RDR_OK) means: CKR_PIN_LOCKED for
@@ -37,6 +37,6 @@ CK_RV VerifyRefusal(const reader::Reader& r, reader::ReaderResult result);
 // (nobody is logged in then either), CKR_FUNCTION_FAILED when the reset
 // fails: loginState stays as it was then, unless the card is out of the
 // reader (its verifications went with its power).
-CK_RV PowerDownCard(slot::Slot& slot);
+CK_RV PowerDownCard(CardSlot& slot);
 
 }  // namespace zorad::card

@@ -16,7 +16,7 @@ CK_RV InitPinFinished(CK_RV rv) {
 
 }  // namespace
 
-CK_RV InitTokenPIN(slot::Slot& slot, const uint8_t* pin, size_t pinLength) {
+CK_RV InitTokenPIN(CardSlot& slot, const uint8_t* pin, size_t pinLength) {
   ZORAD_TRACE(trace::kOperations, "InitTokenPIN\n");
   if (pin == nullptr || pinLength == 0) return InitPinFinished(CKR_ARGUMENTS_BAD);
   if (!slot.reader || !slot.token) return InitPinFinished(CKR_GENERAL_ERROR);
@@ -37,7 +37,7 @@ CK_RV InitTokenPIN(slot::Slot& slot, const uint8_t* pin, size_t pinLength) {
   return InitPinFinished(transaction.End());
 }
 
-CK_RV SetTokenPIN(slot::Slot& slot, const uint8_t* oldPin, size_t oldLength, const uint8_t* newPin,
+CK_RV SetTokenPIN(CardSlot& slot, const uint8_t* oldPin, size_t oldLength, const uint8_t* newPin,
                   size_t newLength, CK_USER_TYPE userType, bool* verificationLost) {
   ZORAD_TRACE(trace::kOperations, "SetTokenPIN\n");
   if (oldPin == nullptr || newPin == nullptr) return CKR_ARGUMENTS_BAD;

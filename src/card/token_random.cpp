@@ -6,7 +6,7 @@
 
 namespace zorad::card {
 
-CK_RV GenerateTokenRandom(slot::Slot& slot, uint8_t* destination, size_t length) {
+CK_RV GenerateTokenRandom(CardSlot& slot, uint8_t* destination, size_t length) {
   ZORAD_TRACE(trace::kOperations, "GenerateTokenRandom\n");
   if (destination == nullptr || length == 0 || !slot.reader || !slot.token) {
     return CKR_FUNCTION_FAILED;

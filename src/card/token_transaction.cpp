@@ -5,8 +5,7 @@
 
 namespace zorad::card {
 
-TokenTransaction::TokenTransaction(slot::Slot& slot)
-    : slot_(slot), transaction_(slot.reader.get()) {}
+TokenTransaction::TokenTransaction(CardSlot& slot) : slot_(slot), transaction_(slot.reader.get()) {}
 
 CK_RV TokenTransaction::CheckedAfterRecovery(CK_RV sameToken) {
   if (sameToken == CKR_OK) return CKR_OK;

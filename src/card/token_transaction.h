@@ -11,16 +11,16 @@
 //   return transaction.End();   // or let the destructor end it on failure paths
 #pragma once
 
+#include "card/card_slot.h"
 #include "card/token.h"
 #include "platform/cryptoki.h"
 #include "reader/transaction.h"
-#include "slot/slot.h"
 
 namespace zorad::card {
 
 class TokenTransaction {
  public:
-  explicit TokenTransaction(slot::Slot& slot);
+  explicit TokenTransaction(CardSlot& slot);
   ~TokenTransaction() = default;  // the reader transaction ends itself
   TokenTransaction(const TokenTransaction&) = delete;
   TokenTransaction& operator=(const TokenTransaction&) = delete;
@@ -53,7 +53,7 @@ class TokenTransaction {
  private:
   CK_RV CheckedAfterRecovery(CK_RV sameToken);
 
-  slot::Slot& slot_;
+  CardSlot& slot_;
   reader::ReaderTransaction transaction_;
 };
 

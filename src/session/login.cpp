@@ -12,7 +12,7 @@ namespace {
 
 // The login state a user type aims at.
 uint32_t TargetState(CK_USER_TYPE userType) {
-  return userType == CKU_SO ? slot::kSecurityOfficer : slot::kUser;
+  return userType == CKU_SO ? card::kSecurityOfficer : card::kUser;
 }
 
 // After a user's PIN was verified the private objects become readable; when
@@ -24,8 +24,8 @@ CK_RV ReadPrivateObjects(slot::Slot& slot) {
 }
 
 CK_RV ReVerify(slot::Slot& slot, const uint8_t* pin, size_t pinLength) {
-  if (slot.loginState == slot::kNobody) return CKR_OPERATION_NOT_INITIALIZED;
-  const bool user = slot.loginState == slot::kUser;
+  if (slot.loginState == card::kNobody) return CKR_OPERATION_NOT_INITIALIZED;
+  const bool user = slot.loginState == card::kUser;
   bool verificationLost = false;
   const CK_RV rv =
       card::LoginToken(slot, user ? CKU_USER : CKU_SO, pin, pinLength, nullptr, &verificationLost);
@@ -37,7 +37,7 @@ CK_RV ReVerify(slot::Slot& slot, const uint8_t* pin, size_t pinLength) {
 CK_RV LogIn(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, size_t pinLength) {
   const uint32_t target = TargetState(userType);
   if (slot.loginState == target) return CKR_USER_ALREADY_LOGGED_IN;
-  if (slot.loginState != slot::kNobody) return CKR_USER_ANOTHER_ALREADY_LOGGED_IN;
+  if (slot.loginState != card::kNobody) return CKR_USER_ANOTHER_ALREADY_LOGGED_IN;
   if (userType == CKU_SO && ReadOnlySessionExists(slot.slotId)) {
     return CKR_SESSION_READ_ONLY_EXISTS;
   }
@@ -64,7 +64,7 @@ CK_RV Logout(CK_SESSION_HANDLE handle) {
   if (session == nullptr) return CKR_SESSION_HANDLE_INVALID;
   slot::Slot* slot = slot::FindSlot(session->slotId);
   if (slot == nullptr) return CKR_GENERAL_ERROR;
-  if (slot->loginState == slot::kNobody) return CKR_USER_NOT_LOGGED_IN;
+  if (slot->loginState == card::kNobody) return CKR_USER_NOT_LOGGED_IN;
   return LogoutSlot(*slot);
 }
 

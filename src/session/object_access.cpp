@@ -45,7 +45,7 @@ CK_RV FindObject(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle,
   return CKR_OK;
 }
 
-bool UserLoggedIn(const ObjectContext& context) { return context.slot->loginState == slot::kUser; }
+bool UserLoggedIn(const ObjectContext& context) { return context.slot->loginState == card::kUser; }
 
 // An object about to be changed or destroyed: a token object needs a
 // read-write session, a private object the user's login.

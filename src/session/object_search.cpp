@@ -69,7 +69,7 @@ void CollectSessionObjects(const slot::Slot& slot, ObjectSearch& search, CK_OBJE
       search.nextObjectHandle = handle + 1;
     }
     if (entry.owner == 0 || entry.slotId != slot.slotId) continue;
-    if (entry.isPrivate != 0 && slot.loginState != slot::kUser) continue;
+    if (entry.isPrivate != 0 && slot.loginState != card::kUser) continue;
     if (!TemplateMatches(search.searchTemplate, entry.attributes)) continue;
     handles[count++] = handle;
   }

@@ -28,8 +28,8 @@ uint32_t NextFreeHandle() {
 // The state a session reports: its kind, and who is logged in on its slot.
 // No read-only session exists beside the security officer's login.
 CK_STATE SessionState(uint32_t loginState, bool readWrite) {
-  if (loginState == slot::kUser) return readWrite ? CKS_RW_USER_FUNCTIONS : CKS_RO_USER_FUNCTIONS;
-  if (loginState == slot::kSecurityOfficer && readWrite) return CKS_RW_SO_FUNCTIONS;
+  if (loginState == card::kUser) return readWrite ? CKS_RW_USER_FUNCTIONS : CKS_RO_USER_FUNCTIONS;
+  if (loginState == card::kSecurityOfficer && readWrite) return CKS_RW_SO_FUNCTIONS;
   return readWrite ? CKS_RW_PUBLIC_SESSION : CKS_RO_PUBLIC_SESSION;
 }
 

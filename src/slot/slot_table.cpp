@@ -94,7 +94,7 @@ CK_RV AddSlot(const std::string& name, uint32_t& slotId) {
   slot->readerName = name;
   slot->reader = reader::NewReader(name.c_str());
   if (!slot->reader) return CKR_HOST_MEMORY;
-  slot->loginState = kNobody;
+  slot->loginState = card::kNobody;
   slot->flags = kReaderPresent;
   slot->reportedFlags = 0;
   slot->info = CK_SLOT_INFO{};

@@ -59,8 +59,8 @@ CK_RV RemoveToken(Slot& slot) {
   // The card that held the PIN verification is gone (disconnected, reset or
   // pulled): a login does not outlive it, or the next card in the reader
   // would be read as if its private area were open.
-  if (slot.loginState != kNobody) {
-    slot.loginState = kNobody;
+  if (slot.loginState != card::kNobody) {
+    slot.loginState = card::kNobody;
     session::DestroyPrivateObjects(slot.slotId);
   }
   ZORAD_TRACE(trace::kOperations, "RemoveToken: %x\n", static_cast<unsigned>(rv));
@@ -78,7 +78,7 @@ CK_RV ClearSlot(Slot& slot) {
   const CK_RV rv = RemoveToken(slot);
   slot.flags &= static_cast<uint8_t>(~kTokenPresent);
   slot.reportedFlags &= static_cast<uint8_t>(~kTokenPresent);
-  slot.loginState = kNobody;
+  slot.loginState = card::kNobody;
   return rv;
 }
 

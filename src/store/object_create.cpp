@@ -193,7 +193,7 @@ CK_RV CheckRequest(slot::Slot& slot, const uint32_t* firstId, const AttributeLis
   // out of sight, and a reference taken blind could overwrite a private key.
   const bool privateAreaUsed =
       card::DescriptorOf(*slot.token, card::Area::kPrivate).blockCount != 0;
-  if (NeedsKeyRef(c.plan.path) && privateAreaUsed && slot.loginState != slot::kUser) {
+  if (NeedsKeyRef(c.plan.path) && privateAreaUsed && slot.loginState != card::kUser) {
     return CKR_USER_NOT_LOGGED_IN;
   }
   return CKR_OK;

@@ -76,7 +76,7 @@ TokenObject* FindTokenObject(slot::Slot& slot, uint32_t id, bool* isPrivate) {
   ObjectMaps& cache = MapsOf(*slot.token);
   TokenObject* found = nullptr;
   bool fromPrivate = false;
-  if (slot.loginState == slot::kUser) {
+  if (slot.loginState == card::kUser) {
     fromPrivate = true;
     if (auto it = cache.privateObjects.find(id); it != cache.privateObjects.end()) {
       found = &it->second;

@@ -24,7 +24,7 @@ CK_RV RefreshAreas(slot::Slot& slot, card::Token& token, bool* changed) {
   CK_RV rv = RefreshArea(slot, false, token.freePublicMemory, publicChanged);
   if (rv != CKR_OK) return rv;
   if (changed != nullptr) *changed = publicChanged;
-  if (slot.loginState != slot::kUser) return CKR_OK;
+  if (slot.loginState != card::kUser) return CKR_OK;
   bool privateChanged = false;
   rv = RefreshArea(slot, true, token.freePrivateMemory, privateChanged);
   if (rv != CKR_OK) return rv;

@@ -248,7 +248,7 @@ TEST_F(LogoutTokenTest, SlotWithoutTokenIsGeneralError) {
   reader::CloseReader(slot.reader.get());
   slot.token.reset();
   EXPECT_CKR(CKR_GENERAL_ERROR, store::LogoutToken(slot));
-  EXPECT_EQ(slot::kNobody, slot.loginState);
+  EXPECT_EQ(card::kNobody, slot.loginState);
 }
 
 // A token whose tables were never read cannot be refreshed, but its card
@@ -258,7 +258,7 @@ TEST_F(LogoutTokenTest, TokenWithoutTablesStillEndsTheVerification) {
   slot::Slot& slot = TheSlot();
   slot.token->objects.toat.reset();
   EXPECT_CKR(CKR_GENERAL_ERROR, store::LogoutToken(slot));
-  EXPECT_EQ(slot::kNobody, slot.loginState);
+  EXPECT_EQ(card::kNobody, slot.loginState);
   EXPECT_FALSE(card_->IsPinVerified(kUserReference));
 }
 

@@ -61,7 +61,7 @@ slot::Slot& CardSlotTest::EmptySlot() {
   slot_.readerName = kReaderName;
   slot_.reader = reader::NewReader(kReaderName);
   slot_.token.reset();
-  slot_.loginState = slot::kNobody;
+  slot_.loginState = card::kNobody;
   return slot_;
 }
 
@@ -80,7 +80,7 @@ void CardSlotTest::LoginUser() {
     ASSERT_EQ(reader::RDR_OK, card::APDU_Verify(slot_.reader.get(), card::kUserPinReference,
                                                 pin.data(), pin.size()));
   }
-  slot_.loginState = slot::kUser;
+  slot_.loginState = card::kUser;
   ASSERT_CKR(CKR_OK, store::RefreshToken(slot_));
 }
 

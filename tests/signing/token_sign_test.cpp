@@ -198,9 +198,9 @@ TEST_F(TokenSignTest, UnknownKeysAndOtherCards) {
   EXPECT_CKR(CKR_OBJECT_HANDLE_INVALID, Verify(CKM_GOSTR3410, hash, Bytes(64, 1), 0x0BADF00D));
 
   // The private key is out of sight once nobody is logged in.
-  slot_.loginState = slot::kNobody;
+  slot_.loginState = card::kNobody;
   EXPECT_CKR(CKR_OBJECT_HANDLE_INVALID, Sign(CKM_GOSTR3410, hash, signature));
-  slot_.loginState = slot::kUser;
+  slot_.loginState = card::kUser;
 
   // A card with another serial number: signing looks the key up first,
   // verifying checks the card first.

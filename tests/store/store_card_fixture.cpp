@@ -62,7 +62,7 @@ void StoreCardTest::LoginUser() {
   const Bytes pin = sim::PinBlock(personalisation_.userPin);
   ASSERT_EQ(reader::RDR_OK, card::APDU_Verify(slot_.reader.get(), card::kUserPinReference,
                                               pin.data(), pin.size()));
-  slot_.loginState = slot::kUser;
+  slot_.loginState = card::kUser;
 }
 
 Bytes StoreCardTest::AreaFile(bool isPrivate) const { return card_->FileContent(FileOf(isPrivate)); }

@@ -60,7 +60,7 @@ TEST_F(SearchTest, FindPrefersThePrivateObjectWhileLoggedIn) {
   bool isPrivate = false;
   EXPECT_EQ(&maps().privateObjects.at(id), store::FindTokenObject(slot_, id, &isPrivate));
   EXPECT_TRUE(isPrivate);
-  slot_.loginState = slot::kNobody;
+  slot_.loginState = card::kNobody;
   EXPECT_EQ(&maps().publicObjects.at(id), store::FindTokenObject(slot_, id, &isPrivate));
   EXPECT_FALSE(isPrivate);
 }

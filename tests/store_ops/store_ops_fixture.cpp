@@ -109,7 +109,7 @@ void StoreOpsTest::TearDown() {
 CK_RV StoreOpsTest::Attach(slot::Slot& slot, bool loggedIn) {
   Close(&slot);
   slot.readerName = kReaderName;
-  slot.loginState = slot::kNobody;
+  slot.loginState = card::kNobody;
   slot.reader = reader::NewReader(kReaderName);
   slot.token = std::make_unique<card::Token>();
   if (reader::OpenReader(kReaderName, slot.reader.get()) != reader::RDR_OK) {
@@ -125,7 +125,7 @@ CK_RV StoreOpsTest::Attach(slot::Slot& slot, bool loggedIn) {
           reader::RDR_OK) {
     return CKR_FUNCTION_FAILED;
   }
-  slot.loginState = slot::kUser;
+  slot.loginState = card::kUser;
   return store::RefreshToken(slot);
 }
 

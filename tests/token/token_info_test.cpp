@@ -47,7 +47,7 @@ TEST_F(TokenInfoTest, PrivateFreeMemoryWhileTheUserIsLoggedIn) {
   sim::CardPersonalisation p;
   p.privateArea = {4096, 0, 32, 128};
   InsertCard(p, true);
-  slot_.loginState = slot::kUser;
+  slot_.loginState = card::kUser;
   const std::vector<uint8_t> pin = sim::PinBlock(p.userPin);
   ASSERT_EQ(reader::RDR_OK, card::APDU_SelectApp(slot_.reader.get()));
   ASSERT_EQ(reader::RDR_OK, card::APDU_Verify(slot_.reader.get(), card::kUserPinReference,
