@@ -19,7 +19,9 @@ CK_RV InitToken(CK_SLOT_ID slotID, const CK_UTF8CHAR* pPin, CK_ULONG ulPinLen,
   if (slotID <= UINT32_MAX && session::SessionExistsOnSlot(static_cast<uint32_t>(slotID))) {
     return CKR_SESSION_EXISTS;
   }
-  return slot::InitTokenInSlot(slotID, pPin, ulPinLen, pLabel);
+  const CK_RV rv = slot::InitTokenInSlot(slotID, pPin, ulPinLen, pLabel);
+  session::FollowSlotChanges();
+  return rv;
 }
 
 // The slot of a read/write session.

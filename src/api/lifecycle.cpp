@@ -6,6 +6,7 @@
 #include "api/module_state.h"
 #include "platform/platform.h"
 #include "reader/reader_context.h"
+#include "session/session_table.h"
 #include "slot/slot_table.h"
 #include "trace/trace.h"
 
@@ -52,6 +53,7 @@ CK_RV CountInitialization(ModuleState& state) {
 void StartAfreshAfterFork(ModuleState& state) {
   trace::LeaveParentsFile();
   reader::AbandonReaderContext();
+  session::EndAllSlotSessions();
   slot::AbandonAllSlots();
   AbandonLibraryMutex();
   ForgetWaiters();
@@ -83,7 +85,10 @@ CK_RV Initialize(CK_VOID_PTR initArgs) {
 }
 
 CK_RV ReleaseModule() {
-  CK_RV rv = Guarded([] { return slot::ReleaseAllSlots(); });
+  CK_RV rv = Guarded([] {
+    session::EndAllSlotSessions();
+    return slot::ReleaseAllSlots();
+  });
   reader::CloseReaderContext();
   const CK_RV destroyed = DestroyLibraryMutex();
   if (rv == CKR_OK) rv = destroyed;

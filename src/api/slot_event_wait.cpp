@@ -6,6 +6,7 @@
 #include "api/module_release.h"
 #include "api/module_state.h"
 #include "platform/platform.h"
+#include "session/session_table.h"
 #include "slot/slot_events.h"
 #include "trace/trace.h"
 
@@ -20,7 +21,9 @@ CK_RV LockedCycle(CK_SLOT_ID* slotId, bool dontBlock) {
   const LibraryLock lock;
   if (!lock.ok()) return lock.result();
   if (Finalizing()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-  return slot::PollSlotEvents(slotId, dontBlock);
+  const CK_RV rv = slot::PollSlotEvents(slotId, dontBlock);
+  session::FollowSlotChanges();
+  return rv;
 }
 
 CK_RV PollUntilEvent(CK_SLOT_ID* slotId, bool dontBlock) {

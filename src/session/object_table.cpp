@@ -119,6 +119,10 @@ void DestroyPrivateObjects(uint32_t slotId) {
   EraseEntriesWhere([&](const ObjectEntry& e) { return e.isPrivate != 0 && e.slotId == slotId; });
 }
 
+void DestroySlotObjects(uint32_t slotId) {
+  EraseEntriesWhere([&](const ObjectEntry& e) { return e.slotId == slotId; });
+}
+
 CK_RV GetObjectAttribute(CK_OBJECT_HANDLE handle, uint32_t type, void* buffer, size_t capacity,
                          size_t* length) {
   const ObjectEntry* entry = FindObjectEntry(handle);

@@ -62,6 +62,11 @@ void DestroySessionObjects(uint32_t sessionHandle);
 // (token objects get new handles when a search meets them again).
 void DestroyPrivateObjects(uint32_t slotId);
 
+// Removes every entry of the slot, token objects included, for a slot that
+// goes away: no handle may name anything after C_Finalize, and entries kept
+// for slots that no longer exist would pile up with every C_Initialize.
+void DestroySlotObjects(uint32_t slotId);
+
 // Copies one attribute's value into `buffer`, at most `capacity` bytes;
 // `length`, when given, receives the stored length. CKR_OBJECT_HANDLE_INVALID
 // for an unknown handle, CKR_ATTRIBUTE_VALUE_INVALID when the type is absent.

@@ -74,6 +74,21 @@ void CloseAllSessions(uint32_t slotId) {
   }
 }
 
+void FollowSlotChanges() {
+  for (auto& [slotId, slot] : slot::Slots()) {
+    if ((slot->pending & slot::kSessionsEnded) != 0) CloseAllSessions(slotId);
+    if ((slot->pending & slot::kLoginEnded) != 0) DestroyPrivateObjects(slotId);
+    slot->pending = 0;
+  }
+}
+
+void EndAllSlotSessions() {
+  for (const auto& entry : slot::Slots()) {
+    CloseAllSessions(entry.first);
+    DestroySlotObjects(entry.first);
+  }
+}
+
 CK_RV GetSessionInfo(CK_SESSION_HANDLE handle, CK_SESSION_INFO* info) {
   if (info == nullptr) return CKR_ARGUMENTS_BAD;
   const Session* session = FindSession(handle);

@@ -71,6 +71,18 @@ CK_RV CloseSession(CK_SESSION_HANDLE handle);
 // login state is left alone.
 void CloseAllSessions(uint32_t slotId);
 
+// Carries out what the slot layer left for the sessions (slot::Slot's
+// pending bits): closes every session of a slot whose token went away and
+// forgets the private objects of a slot whose login went with its card.
+// Called after every slot operation that follows the readers and cards,
+// before the sessions are looked at again.
+void FollowSlotChanges();
+
+// Before the slot table is emptied (the last C_Finalize, a child of
+// fork()): closes every slot's sessions and forgets every object handle of
+// its card and its sessions.
+void EndAllSlotSessions();
+
 // The session's CK_SESSION_INFO. CKR_ARGUMENTS_BAD without `info`,
 // CKR_SESSION_HANDLE_INVALID for an unknown handle, CKR_GENERAL_ERROR when
 // the slot or its token is gone (slotID and flags are filled in then).

@@ -15,12 +15,19 @@ namespace zorad::slot {
 inline constexpr uint8_t kReaderPresent = 0x01;
 inline constexpr uint8_t kTokenPresent = 0x02;
 
+// Bits of Slot::pending: what happened to the slot that the session layer
+// has yet to follow (session::FollowSlotChanges). The slot layer only
+// records it.
+inline constexpr uint8_t kSessionsEnded = 0x01;  // the token went: its sessions close
+inline constexpr uint8_t kLoginEnded = 0x02;     // the login went with the card
+
 struct Slot : card::CardSlot {
   uint32_t slotId = 0;  // the key of the slot in the slot table
   uint8_t flags = 0;
   // flags as last reported to the application; a difference is an event.
   uint8_t reportedFlags = 0;
   CK_SLOT_INFO info{};
+  uint8_t pending = 0;
 };
 
 }  // namespace zorad::slot

@@ -5,7 +5,6 @@
 
 #include "card/token_info.h"
 #include "reader/reader.h"
-#include "session/session_table.h"
 #include "slot/slot_sync.h"
 #include "slot/slot_table.h"
 #include "slot/slot_token.h"
@@ -33,11 +32,6 @@ CK_RV CopyListedSlots(CK_SLOT_ID* list, CK_ULONG* count) {
 }
 
 void MarkReported(Slot& slot) { slot.reportedFlags = slot.flags; }
-
-void ClearSlotAndSessions(Slot& slot) {
-  ClearSlot(slot);
-  session::CloseAllSessions(slot.slotId);
-}
 
 CK_RV ReadTokenInfoOf(Slot& slot, CK_TOKEN_INFO* info) {
   bool present = false;

@@ -5,7 +5,6 @@
 #include "card/token_identity.h"
 #include "reader/reader.h"
 #include "reader/reader_context.h"
-#include "session/session_table.h"
 #include "slot/slot_table.h"
 #include "slot/slot_token.h"
 #include "platform/platform.h"
@@ -120,13 +119,14 @@ CK_RV SyncSlotFlags(Slot& slot, bool* present) {
 void RecoverFromReaderError(ReaderResult result) {
   if (result != reader::RDR_NO_SERVICE && result != reader::RDR_NO_READERS) return;
   if (result == reader::RDR_NO_SERVICE) reader::ReopenReaderContext();
-  for (auto& [slotId, slot] : Slots()) {
-    session::CloseAllSessions(slotId);
-    RemoveToken(*slot);
-    slot->flags &= static_cast<uint8_t>(~(kReaderPresent | kTokenPresent));
-    if (slot->reader) {
-      slot->reader->previousState = 0;
-      slot->reader->currentState = 0;
+  for (auto& entry : Slots()) {
+    Slot& slot = *entry.second;
+    slot.pending |= kSessionsEnded;
+    RemoveToken(slot);
+    slot.flags &= static_cast<uint8_t>(~(kReaderPresent | kTokenPresent));
+    if (slot.reader) {
+      slot.reader->previousState = 0;
+      slot.reader->currentState = 0;
     }
   }
 }

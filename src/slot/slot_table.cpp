@@ -8,8 +8,6 @@
 #include "platform/text_field.h"
 #include "reader/reader.h"
 #include "reader/reader_context.h"
-#include "session/object_table.h"
-#include "session/session_table.h"
 #include "slot/slot_queries.h"
 #include "slot/slot_sync.h"
 #include "slot/slot_token.h"
@@ -161,27 +159,13 @@ CK_RV SyncSlots() {
 
 namespace {
 
-// Every object handle of a slot that goes away, token objects included:
-// none may name anything after C_Finalize, and entries kept for slots that
-// no longer exist would pile up with every C_Initialize.
-void ForgetSlotObjects(uint32_t slotId) {
-  std::vector<uint32_t> handles;
-  for (const auto& [handle, entry] : session::Objects()) {
-    if (entry.slotId == slotId) handles.push_back(handle);
-  }
-  for (const uint32_t handle : handles) session::DestroyObjectEntry(handle);
-}
-
-// Removes every slot with its sessions and object handles; with
-// `disconnect` each slot's token is removed first, else the slots are only
-// forgotten.
+// Removes every slot; with `disconnect` each slot's token is removed first,
+// else the slots are only forgotten.
 CK_RV EraseAllSlots(bool disconnect) {
   CK_RV result = CKR_OK;
   for (auto it = g_slots.begin(); it != g_slots.end(); it = g_slots.erase(it)) {
     const CK_RV cleared = disconnect ? ClearSlot(*it->second) : CKR_OK;
     if (result == CKR_OK) result = cleared;
-    session::CloseAllSessions(it->first);
-    ForgetSlotObjects(it->first);
   }
   ForgetSlotList();
   return result;

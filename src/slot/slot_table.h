@@ -31,15 +31,14 @@ Slot* FindSlot(CK_SLOT_ID slotId);
 // marked absent. CKR_FUNCTION_FAILED for other failures of the reader list.
 CK_RV SyncSlots();
 
-// Closes every slot's reader connection, frees its token, closes its
-// sessions, forgets its object handles and removes the slot. The first
-// failure is returned; every slot is released all the same. Called by the
-// last C_Finalize.
+// Closes every slot's reader connection, frees its token and removes the
+// slot. The first failure is returned; every slot is released all the
+// same. Called by the last C_Finalize, after the session layer has closed
+// the slots' sessions and forgotten their object handles.
 CK_RV ReleaseAllSlots();
 
-// In a child of fork(): forgets every slot with its sessions and object
-// handles without any PC/SC call. The connections are the parent's, which
-// goes on using them.
+// In a child of fork(): forgets every slot without any PC/SC call. The
+// connections are the parent's, which goes on using them.
 void AbandonAllSlots();
 
 }  // namespace zorad::slot

@@ -6,7 +6,6 @@
 #include "card/token_info.h"
 #include "reader/reader.h"
 #include "reader/transaction.h"
-#include "session/object_table.h"
 #include "slot/slot_sync.h"
 #include "trace/trace.h"
 
@@ -61,7 +60,7 @@ CK_RV RemoveToken(Slot& slot) {
   // would be read as if its private area were open.
   if (slot.loginState != card::kNobody) {
     slot.loginState = card::kNobody;
-    session::DestroyPrivateObjects(slot.slotId);
+    slot.pending |= kLoginEnded;
   }
   ZORAD_TRACE(trace::kOperations, "RemoveToken: %x\n", static_cast<unsigned>(rv));
   return rv;
@@ -79,6 +78,12 @@ CK_RV ClearSlot(Slot& slot) {
   slot.flags &= static_cast<uint8_t>(~kTokenPresent);
   slot.reportedFlags &= static_cast<uint8_t>(~kTokenPresent);
   slot.loginState = card::kNobody;
+  return rv;
+}
+
+CK_RV ClearSlotAndSessions(Slot& slot) {
+  const CK_RV rv = ClearSlot(slot);
+  slot.pending |= kSessionsEnded;
   return rv;
 }
 

@@ -27,6 +27,9 @@ void FreeToken(std::unique_ptr<card::Token>& token);
 // reader event for a reader that never went.
 CK_RV ClearSlot(Slot& slot);
 
+// ClearSlot, and the slot's sessions end with its token (kSessionsEnded).
+CK_RV ClearSlotAndSessions(Slot& slot);
+
 // The first step of making the slot's token ready for a new session: the
 // card must be in the reader (its state is polled); it is attached as the
 // slot's token unless a token is attached and connected already.
