@@ -27,6 +27,7 @@ struct Slot : card::CardSlot {
   // flags as last reported to the application; a difference is an event.
   uint8_t reportedFlags = 0;
   CK_SLOT_INFO info{};
+  // What the session layer has yet to follow: kSessionsEnded, kLoginEnded.
   uint8_t pending = 0;
 };
 

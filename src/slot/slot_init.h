@@ -11,10 +11,10 @@ namespace zorad::slot {
 
 // Initialises the card in the slot's reader (card::InitializeToken) with
 // the SO PIN and the 32-byte label. A token of the family already in the
-// slot is detached first and the slot's sessions closed. Whatever the
-// result, the slot follows its card again: after success or a refused SO
-// PIN the token is read afresh at once, after any other failure the slot is
-// cleared and the card read again at the next synchronisation.
+// slot is detached first and the slot's sessions end (kSessionsEnded).
+// Whatever the result, the slot follows its card again: after success or a
+// refused SO PIN the token is read afresh at once, after any other failure
+// the slot is cleared and the card read again at the next synchronisation.
 // CKR_SLOT_ID_INVALID for an unknown slot, the presence check's failure,
 // else the initialisation's result.
 CK_RV InitTokenInSlot(CK_SLOT_ID slotId, const uint8_t* pin, size_t pinLength,

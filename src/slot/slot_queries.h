@@ -23,8 +23,9 @@ void ForgetSlotList();
 CK_RV GetSlotInfo(CK_SLOT_ID slotId, CK_SLOT_INFO* info);
 
 // The token information of the slot's card, read afresh. A slot without a
-// token is cleared and its sessions closed: CKR_TOKEN_NOT_PRESENT; so is one
-// whose card is not recognised any more (CKR_TOKEN_NOT_RECOGNIZED).
+// token is cleared and its sessions end (kSessionsEnded):
+// CKR_TOKEN_NOT_PRESENT; so is one whose card is not recognised any more
+// (CKR_TOKEN_NOT_RECOGNIZED).
 CK_RV GetTokenInfo(CK_SLOT_ID slotId, CK_TOKEN_INFO* info);
 
 }  // namespace zorad::slot

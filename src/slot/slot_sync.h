@@ -29,8 +29,9 @@ CK_RV SyncSlotsState(uint32_t timeoutMs = kStateWaitMs);
 CK_RV SyncSlotFlags(Slot& slot, bool* present);
 
 // After the service reported no readers or stopped: every slot loses its
-// token, its sessions and its reader and token bits; a stopped service's
-// context is established again. Other results change nothing.
+// token and its reader and token bits, and its sessions end
+// (kSessionsEnded); a stopped service's context is established again.
+// Other results change nothing.
 void RecoverFromReaderError(reader::ReaderResult result);
 
 }  // namespace zorad::slot

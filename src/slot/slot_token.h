@@ -14,8 +14,9 @@ namespace zorad::slot {
 // CKR_FUNCTION_FAILED; the new token stays attached either way.
 CK_RV InsertToken(Slot& slot, bool readInfo);
 
-// Disconnects from the card and frees the token. CKR_FUNCTION_FAILED when
-// the disconnect fails; the token is freed all the same.
+// Disconnects from the card and frees the token; a login ends with the card
+// (kLoginEnded). CKR_FUNCTION_FAILED when the disconnect fails; the token is
+// freed all the same.
 CK_RV RemoveToken(Slot& slot);
 
 // Frees a token with everything it owns; null is fine.
