@@ -13,6 +13,7 @@
 // card, whatever the card says.
 #include "api/entry_frame.h"
 #include "api/integer_attributes.h"
+#include "api/output_length.h"
 #include "api/session_slot.h"
 #include "card/token_random.h"
 #include "card/token_sign.h"
@@ -66,45 +67,61 @@ CK_RV OperationInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_TYPE mechanism, CK_
   return rv;
 }
 
+// C_Sign and C_Verify: a signature operation that takes the message whole.
+CK_RV CheckSinglePart(const session::Session& session) {
+  if (!card::IsSignatureMechanism(session.operationMechanism)) {
+    return CKR_OPERATION_NOT_INITIALIZED;
+  }
+  if (session.operationParts.started()) return CKR_OPERATION_ACTIVE;  // the final call ends it
+  return CKR_OK;
+}
+
+// Signs on the card and ends the operation, whatever the card answers.
+CK_RV SignAndEnd(const SessionSlot& s, const CK_BYTE* data, size_t dataLength, CK_BYTE* pSignature,
+                 CK_ULONG& signatureLength) {
+  session::Session& session = *s.session;
+  size_t length = signatureLength;
+  const CK_RV rv = store::TokenSign(*s.slot, session.operationKey, session.operationMechanism, data,
+                                    dataLength, pSignature, &length);
+  session.EndSignatureOperation();
+  if (rv == CKR_OK) signatureLength = static_cast<CK_ULONG>(length);
+  return rv;
+}
+
+// Verifies on the card and ends the operation, whatever the card answers.
+CK_RV VerifyAndEnd(const SessionSlot& s, const CK_BYTE* data, size_t dataLength,
+                   const CK_BYTE* pSignature, CK_ULONG ulSignatureLen) {
+  session::Session& session = *s.session;
+  const CK_RV rv = store::TokenVerify(*s.slot, session.operationKey, session.operationMechanism,
+                                      data, dataLength, pSignature, ulSignatureLen);
+  session.EndSignatureOperation();
+  return rv;
+}
+
 CK_RV Sign(CK_SESSION_HANDLE hSession, const CK_BYTE* pData, CK_ULONG ulDataLen,
            CK_BYTE* pSignature, CK_ULONG& signatureLength) {
   const SessionSlot s = FindSessionSlot(hSession);
   if (s.rv != CKR_OK) return s.rv;
-  session::Session& session = *s.session;
-  if (!card::IsSignatureMechanism(session.operationMechanism)) {
-    return CKR_OPERATION_NOT_INITIALIZED;
+  const CK_RV rv = CheckSinglePart(*s.session);
+  if (rv != CKR_OK) return rv;
+  if (const auto answer =
+          AnswerLengthQuery(pSignature, signatureLength, card::kGostSignatureLength)) {
+    return *answer;
   }
-  if (session.operationParts.started()) return CKR_OPERATION_ACTIVE;  // C_SignFinal ends it
-  if (pSignature == nullptr || signatureLength < card::kGostSignatureLength) {
-    // A length query or a buffer too small: the operation goes on.
-    signatureLength = card::kGostSignatureLength;
-    return pSignature == nullptr ? CKR_OK : CKR_BUFFER_TOO_SMALL;
-  }
-  size_t length = signatureLength;
-  const CK_RV rv = store::TokenSign(*s.slot, session.operationKey, session.operationMechanism,
-                                    pData, ulDataLen, pSignature, &length);
-  session.EndSignatureOperation();
-  if (rv == CKR_OK) signatureLength = static_cast<CK_ULONG>(length);
-  return rv;
+  return SignAndEnd(s, pData, ulDataLen, pSignature, signatureLength);
 }
 
 CK_RV Verify(CK_SESSION_HANDLE hSession, const CK_BYTE* pData, CK_ULONG ulDataLen,
              const CK_BYTE* pSignature, CK_ULONG ulSignatureLen) {
   const SessionSlot s = FindSessionSlot(hSession);
   if (s.rv != CKR_OK) return s.rv;
-  session::Session& session = *s.session;
-  if (!card::IsSignatureMechanism(session.operationMechanism)) {
-    return CKR_OPERATION_NOT_INITIALIZED;
-  }
-  if (session.operationParts.started()) return CKR_OPERATION_ACTIVE;  // C_VerifyFinal ends it
+  const CK_RV rv = CheckSinglePart(*s.session);
+  if (rv != CKR_OK) return rv;
   if (ulSignatureLen != card::kGostSignatureLength || pData == nullptr || pSignature == nullptr ||
       ulDataLen == 0) {
     return CKR_ARGUMENTS_BAD;
   }
-  const CK_RV rv = store::TokenVerify(*s.slot, session.operationKey, session.operationMechanism,
-                                      pData, ulDataLen, pSignature, ulSignatureLen);
-  session.EndSignatureOperation();
-  return rv;
+  return VerifyAndEnd(s, pData, ulDataLen, pSignature, ulSignatureLen);
 }
 
 // The signature operation that an update or final call continues: CKR_OK,
@@ -137,38 +154,36 @@ CK_RV SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE* pSignature, CK_ULONG& signa
   session::Session& session = *s.session;
   const CK_RV continued = ContinueInParts(session);
   if (continued != CKR_OK) return continued;
-  if (pSignature == nullptr || signatureLength < card::kGostSignatureLength) {
-    signatureLength = card::kGostSignatureLength;
-    return pSignature == nullptr ? CKR_OK : CKR_BUFFER_TOO_SMALL;
+  if (const auto answer =
+          AnswerLengthQuery(pSignature, signatureLength, card::kGostSignatureLength)) {
+    return *answer;
   }
   const session::CollectedParts& message = session.operationParts;
-  size_t length = signatureLength;
-  const CK_RV rv = message.size() == 0
-                       ? CKR_DATA_LEN_RANGE  // the card hashes no empty message
-                       : store::TokenSign(*s.slot, session.operationKey, session.operationMechanism,
-                                          message.data(), message.size(), pSignature, &length);
-  session.EndSignatureOperation();
-  if (rv == CKR_OK) signatureLength = static_cast<CK_ULONG>(length);
-  return rv;
+  if (message.size() == 0) {  // the card hashes no empty message
+    session.EndSignatureOperation();
+    return CKR_DATA_LEN_RANGE;
+  }
+  return SignAndEnd(s, message.data(), message.size(), pSignature, signatureLength);
 }
 
 CK_RV VerifyFinal(CK_SESSION_HANDLE hSession, const CK_BYTE* pSignature, CK_ULONG ulSignatureLen) {
   const SessionSlot s = FindSessionSlot(hSession);
   if (s.rv != CKR_OK) return s.rv;
   session::Session& session = *s.session;
-  CK_RV rv = ContinueInParts(session);
-  if (rv != CKR_OK) return rv;
+  const CK_RV continued = ContinueInParts(session);
+  if (continued != CKR_OK) return continued;
   const session::CollectedParts& message = session.operationParts;
+  CK_RV refused = CKR_OK;
   if (ulSignatureLen != card::kGostSignatureLength) {
-    rv = CKR_SIGNATURE_LEN_RANGE;
+    refused = CKR_SIGNATURE_LEN_RANGE;
   } else if (message.size() == 0) {
-    rv = CKR_DATA_LEN_RANGE;
-  } else {
-    rv = store::TokenVerify(*s.slot, session.operationKey, session.operationMechanism,
-                            message.data(), message.size(), pSignature, ulSignatureLen);
+    refused = CKR_DATA_LEN_RANGE;  // the card hashes no empty message
+  }
+  if (refused == CKR_OK) {
+    return VerifyAndEnd(s, message.data(), message.size(), pSignature, ulSignatureLen);
   }
   session.EndSignatureOperation();
-  return rv;
+  return refused;
 }
 
 // Both keys must be token objects, and private objects, wherever the
