@@ -11,6 +11,7 @@
 #include "gost_params.h"
 #include "key_operations.h"
 #include "object_access.h"
+#include "public_key_pem.h"
 #include "signed_structures.h"
 
 namespace zorad::tool {
@@ -103,7 +104,7 @@ std::optional<Bytes> IdOfKeyPair(const Session& session, const Bytes& value) {
 
 void WriteDerOrPem(const std::string& path, const Bytes& der, bool pem, const char* label) {
   if (!pem) return WriteWholeFile(path, der);
-  const std::string text = Pem(der, label);
+  const std::string text = PemText(der, label);
   WriteWholeFile(path, Bytes(text.begin(), text.end()));
 }
 

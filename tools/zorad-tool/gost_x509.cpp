@@ -1,38 +1,22 @@
 #include "gost_x509.h"
 
-#include <openssl/asn1t.h>
 #include <openssl/err.h>
 #include <openssl/objects.h>
 
+#include "public_key_pem.h"
 #include "tool_error.h"
 
 namespace zorad::tool {
 namespace {
 
-// GostR3410-2001-PublicKeyParameters without the optional cipher set.
-struct GostKeyParameters {
-  ASN1_OBJECT* paramSet;
-  ASN1_OBJECT* digestParams;
-};
-
-// The ASN.1 templates, defined at the end of the file.
-DECLARE_ASN1_ITEM(GostKeyParameters)
-
 Bytes EncodedParameters(const GostPublicKey& key) {
-  ObjectPtr paramSet = ObjectFromDer(key.paramSet);
-  ObjectPtr digest = ObjectFromDer(key.digestParams);
-  if (!paramSet || !digest) {
+  std::optional<Bytes> parameters = GostKeyParameters(key.paramSet, key.digestParams);
+  if (!parameters) {
     throw ToolError(ExitCode::kFailed,
                     "The public key's parameter set is no object identifier: the key cannot be "
                     "described in a certificate request.");
   }
-  GostKeyParameters parameters{paramSet.get(), digest.get()};
-  return Encoded(
-      [&](unsigned char** out) {
-        return ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(&parameters), out,
-                             ASN1_ITEM_rptr(GostKeyParameters));
-      },
-      "key parameters");
+  return std::move(*parameters);
 }
 
 }  // namespace
@@ -99,14 +83,3 @@ BitStringPtr SignatureBits(std::span<const uint8_t> signature) {
 }
 
 }  // namespace zorad::tool
-
-// clang-format off
-namespace zorad::tool {
-namespace {
-ASN1_SEQUENCE(GostKeyParameters) = {
-    ASN1_SIMPLE(GostKeyParameters, paramSet, ASN1_OBJECT),
-    ASN1_SIMPLE(GostKeyParameters, digestParams, ASN1_OBJECT),
-} ASN1_SEQUENCE_END(GostKeyParameters)
-}  // namespace
-}  // namespace zorad::tool
-// clang-format on

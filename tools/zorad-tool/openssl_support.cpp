@@ -1,7 +1,6 @@
 #include "openssl_support.h"
 
 #include <openssl/err.h>
-#include <openssl/pem.h>
 
 #include "tool_error.h"
 
@@ -21,22 +20,6 @@ std::string BioText(BIO* bio) {
   const long length = BIO_get_mem_data(bio, &data);
   return length > 0 && data != nullptr ? std::string(data, static_cast<size_t>(length))
                                        : std::string();
-}
-
-std::string Pem(std::span<const uint8_t> der, const char* label) {
-  BioPtr bio(BIO_new(BIO_s_mem()));
-  if (!bio || PEM_write_bio(bio.get(), label, "", der.data(), static_cast<long>(der.size())) <= 0) {
-    ThrowOpenSsl(std::string("Writing the PEM ") + label);
-  }
-  return BioText(bio.get());
-}
-
-ObjectPtr ObjectFromDer(std::span<const uint8_t> der) {
-  const unsigned char* p = der.data();
-  ObjectPtr object(d2i_ASN1_OBJECT(nullptr, &p, static_cast<long>(der.size())));
-  if (object && p != der.data() + der.size()) object.reset();
-  ERR_clear_error();
-  return object;
 }
 
 }  // namespace zorad::tool

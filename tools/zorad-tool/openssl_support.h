@@ -26,7 +26,6 @@ using X509ReqPtr = OpenSslPtr<X509_REQ, X509_REQ_free>;
 using X509NamePtr = OpenSslPtr<X509_NAME, X509_NAME_free>;
 using AlgorithmPtr = OpenSslPtr<X509_ALGOR, X509_ALGOR_free>;
 using BitStringPtr = OpenSslPtr<ASN1_BIT_STRING, ASN1_BIT_STRING_free>;
-using ObjectPtr = OpenSslPtr<ASN1_OBJECT, ASN1_OBJECT_free>;
 using BioPtr = OpenSslPtr<BIO, BIO_free_all>;
 
 // Throws ToolError (kFailed) with libcrypto's first queued error.
@@ -46,11 +45,5 @@ Bytes Encoded(Encode&& encode, const char* what) {
 
 // The text a BIO collected.
 std::string BioText(BIO* bio);
-
-// PEM text of DER bytes under "-----BEGIN <label>-----".
-std::string Pem(std::span<const uint8_t> der, const char* label);
-
-// An object identifier from its DER (06 len ...); null when it is none.
-ObjectPtr ObjectFromDer(std::span<const uint8_t> der);
 
 }  // namespace zorad::tool

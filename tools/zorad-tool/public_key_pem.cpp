@@ -29,16 +29,22 @@ Bytes Concat(std::initializer_list<std::span<const uint8_t>> parts) {
 
 }  // namespace
 
+std::optional<Bytes> GostKeyParameters(std::span<const uint8_t> paramSet,
+                                       std::span<const uint8_t> digestParams) {
+  if (!DecodeOid(paramSet) || !DecodeOid(digestParams) || paramSet.size() > 40 ||
+      digestParams.size() > 40) {
+    return std::nullopt;
+  }
+  return Element(kSequence, Concat({paramSet, digestParams}));
+}
+
 std::optional<Bytes> GostPublicKeyInfo(std::span<const uint8_t> value,
                                        std::span<const uint8_t> paramSet,
                                        std::span<const uint8_t> digestParams) {
-  if (value.size() != kPublicKeySize || !DecodeOid(paramSet) || !DecodeOid(digestParams) ||
-      paramSet.size() > 40 || digestParams.size() > 40) {
-    return std::nullopt;
-  }
+  const std::optional<Bytes> parameters = GostKeyParameters(paramSet, digestParams);
+  if (value.size() != kPublicKeySize || !parameters) return std::nullopt;
   const Bytes algorithm = *EncodeOid("1.2.643.2.2.19");
-  const Bytes parameters = Element(kSequence, Concat({paramSet, digestParams}));
-  const Bytes identifier = Element(kSequence, Concat({algorithm, parameters}));
+  const Bytes identifier = Element(kSequence, Concat({algorithm, *parameters}));
   const Bytes key = Element(kOctetString, Bytes(value.begin(), value.end()));
   const Bytes bits = Element(kBitString, Concat({Bytes{0x00}, key}));  // no unused bits
   return Element(kSequence, Concat({identifier, bits}));

@@ -12,6 +12,12 @@
 
 namespace zorad::tool {
 
+// GostR3410-2001-PublicKeyParameters: SEQUENCE { parameter set, digest
+// parameters }, both given as DER object identifiers; nullopt when either
+// is none.
+std::optional<Bytes> GostKeyParameters(std::span<const uint8_t> paramSet,
+                                       std::span<const uint8_t> digestParams);
+
 // nullopt unless the value is 64 bytes and both parameters are DER object
 // identifiers.
 std::optional<Bytes> GostPublicKeyInfo(std::span<const uint8_t> value,
