@@ -19,19 +19,15 @@ CK_RV InitToken(CK_SLOT_ID slotID, const CK_UTF8CHAR* pPin, CK_ULONG ulPinLen,
   if (slotID <= UINT32_MAX && session::SessionExistsOnSlot(static_cast<uint32_t>(slotID))) {
     return CKR_SESSION_EXISTS;
   }
-  const CK_RV rv = slot::InitTokenInSlot(slotID, pPin, ulPinLen, pLabel);
-  session::FollowSlotChanges();
-  return rv;
+  return slot::InitTokenInSlot(slotID, pPin, ulPinLen, pLabel);
 }
 
 // The slot of a read/write session.
 CK_RV FindWritableSlot(CK_SESSION_HANDLE hSession, slot::Slot*& slot) {
-  const session::Session* session = session::FindSession(hSession);
-  if (session == nullptr) return CKR_SESSION_HANDLE_INVALID;
-  slot = slot::FindSlot(session->slotId);
-  if (slot == nullptr) return CKR_GENERAL_ERROR;
-  if (session->readWrite == 0) return CKR_SESSION_READ_ONLY;
-  return CKR_OK;
+  const session::SessionSlot s = session::FindSessionSlot(hSession);
+  if (s.rv != CKR_OK) return s.rv;
+  slot = s.slot;
+  return s.session->readWrite == 0 ? CKR_SESSION_READ_ONLY : CKR_OK;
 }
 
 CK_RV InitPIN(CK_SESSION_HANDLE hSession, const CK_UTF8CHAR* pPin, CK_ULONG ulPinLen) {

@@ -14,7 +14,7 @@
 #include "api/entry_frame.h"
 #include "api/integer_attributes.h"
 #include "api/output_length.h"
-#include "api/session_slot.h"
+#include "session/session_table.h"
 #include "card/token_random.h"
 #include "card/token_sign.h"
 #include "session/attribute_values.h"
@@ -31,23 +31,26 @@ namespace {
 // C_SignInit and C_VerifyInit: the key must allow the use (`usage`,
 // CKA_SIGN or CKA_VERIFY) and name a key type; a token key's attributes are
 // read from the card first.
-CK_RV CheckOperationKey(const SessionSlot& s, CK_MECHANISM_TYPE mechanism, CK_OBJECT_HANDLE hKey,
-                        CK_ATTRIBUTE_TYPE usage, uint32_t& keyId) {
-  session::ObjectEntry* key = session::FindObjectEntry(hKey);
+CK_RV CheckOperationKey(const session::SessionSlot& s, CK_MECHANISM_TYPE mechanism,
+                        CK_OBJECT_HANDLE hKey, CK_ATTRIBUTE_TYPE usage, store::ObjectKey& keyId) {
+  const session::ObjectEntry* key = session::FindObjectEntry(hKey);
   // A token key of another slot's card must not be looked up by its id on
   // this one.
   if (key == nullptr || (key->isTokenObject() && key->slotId != s.session->slotId)) {
     return CKR_KEY_HANDLE_INVALID;
   }
+  store::AttributeList read;
   if (key->isTokenObject()) {
-    const CK_RV rv = store::GetTokenAttributeValues(*s.slot, key->tokenObjectId, key->attributes);
+    const CK_RV rv = store::GetTokenAttributeValues(*s.slot, key->tokenObject, read);
+    if (rv == CKR_OBJECT_HANDLE_INVALID) return CKR_KEY_HANDLE_INVALID;
     if (rv != CKR_OK) return rv;
   }
-  if (!session::AttributeIsTrue(key->attributes, static_cast<uint32_t>(usage)) ||
-      !session::HasAttribute(key->attributes, CKA_KEY_TYPE)) {
+  const store::AttributeList& attributes = key->isTokenObject() ? read : key->attributes;
+  if (!session::AttributeIsTrue(attributes, static_cast<uint32_t>(usage)) ||
+      !session::HasAttribute(attributes, CKA_KEY_TYPE)) {
     return CKR_KEY_TYPE_INCONSISTENT;
   }
-  keyId = key->tokenObjectId;
+  keyId = key->tokenObject;
   return usage == CKA_SIGN ? store::TokenSignInit(*s.slot, mechanism, keyId)
                            : store::TokenVerifyInit(*s.slot, mechanism, keyId);
 }
@@ -57,12 +60,12 @@ CK_RV CheckOperationKey(const SessionSlot& s, CK_MECHANISM_TYPE mechanism, CK_OB
 // operation the application meant to replace.
 CK_RV OperationInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_TYPE mechanism, CK_OBJECT_HANDLE hKey,
                     CK_ATTRIBUTE_TYPE usage) {
-  const SessionSlot s = FindSessionSlot(hSession);
+  const session::SessionSlot s = session::FindSessionSlot(hSession);
   if (s.rv != CKR_OK) return s.rv;
-  uint32_t keyId = 0;
+  store::ObjectKey keyId;
   const CK_RV rv = CheckOperationKey(s, mechanism, hKey, usage, keyId);
   s.session->operationMechanism = rv == CKR_OK ? mechanism : 0;
-  s.session->operationKey = rv == CKR_OK ? keyId : 0;
+  s.session->operationKey = rv == CKR_OK ? keyId : store::ObjectKey{};
   s.session->operationParts.Clear();  // nothing of an earlier message is signed
   return rv;
 }
@@ -77,7 +80,7 @@ CK_RV CheckSinglePart(const session::Session& session) {
 }
 
 // Signs on the card and ends the operation, whatever the card answers.
-CK_RV SignAndEnd(const SessionSlot& s, const CK_BYTE* data, size_t dataLength, CK_BYTE* pSignature,
+CK_RV SignAndEnd(const session::SessionSlot& s, const CK_BYTE* data, size_t dataLength, CK_BYTE* pSignature,
                  CK_ULONG& signatureLength) {
   session::Session& session = *s.session;
   size_t length = signatureLength;
@@ -89,7 +92,7 @@ CK_RV SignAndEnd(const SessionSlot& s, const CK_BYTE* data, size_t dataLength, C
 }
 
 // Verifies on the card and ends the operation, whatever the card answers.
-CK_RV VerifyAndEnd(const SessionSlot& s, const CK_BYTE* data, size_t dataLength,
+CK_RV VerifyAndEnd(const session::SessionSlot& s, const CK_BYTE* data, size_t dataLength,
                    const CK_BYTE* pSignature, CK_ULONG ulSignatureLen) {
   session::Session& session = *s.session;
   const CK_RV rv = store::TokenVerify(*s.slot, session.operationKey, session.operationMechanism,
@@ -100,7 +103,7 @@ CK_RV VerifyAndEnd(const SessionSlot& s, const CK_BYTE* data, size_t dataLength,
 
 CK_RV Sign(CK_SESSION_HANDLE hSession, const CK_BYTE* pData, CK_ULONG ulDataLen,
            CK_BYTE* pSignature, CK_ULONG& signatureLength) {
-  const SessionSlot s = FindSessionSlot(hSession);
+  const session::SessionSlot s = session::FindSessionSlot(hSession);
   if (s.rv != CKR_OK) return s.rv;
   const CK_RV rv = CheckSinglePart(*s.session);
   if (rv != CKR_OK) return rv;
@@ -113,7 +116,7 @@ CK_RV Sign(CK_SESSION_HANDLE hSession, const CK_BYTE* pData, CK_ULONG ulDataLen,
 
 CK_RV Verify(CK_SESSION_HANDLE hSession, const CK_BYTE* pData, CK_ULONG ulDataLen,
              const CK_BYTE* pSignature, CK_ULONG ulSignatureLen) {
-  const SessionSlot s = FindSessionSlot(hSession);
+  const session::SessionSlot s = session::FindSessionSlot(hSession);
   if (s.rv != CKR_OK) return s.rv;
   const CK_RV rv = CheckSinglePart(*s.session);
   if (rv != CKR_OK) return rv;
@@ -128,7 +131,7 @@ CK_RV Verify(CK_SESSION_HANDLE hSession, const CK_BYTE* pData, CK_ULONG ulDataLe
 // or why there is none. CKM_GOSTR3410 signs a hash given whole and has no
 // parts; asking it for them ends the operation.
 CK_RV ContinueInParts(session::Session& session) {
-  if (!card::IsSignatureMechanism(session.operationMechanism) || session.operationKey == 0) {
+  if (!card::IsSignatureMechanism(session.operationMechanism) || session.operationKey.id == 0) {
     return CKR_OPERATION_NOT_INITIALIZED;
   }
   if (session.operationMechanism != CKM_GOSTR3410_WITH_GOSTR3411) {
@@ -140,7 +143,7 @@ CK_RV ContinueInParts(session::Session& session) {
 
 // C_SignUpdate and C_VerifyUpdate.
 CK_RV UpdateInParts(CK_SESSION_HANDLE hSession, const CK_BYTE* pPart, CK_ULONG ulPartLen) {
-  const SessionSlot s = FindSessionSlot(hSession);
+  const session::SessionSlot s = session::FindSessionSlot(hSession);
   if (s.rv != CKR_OK) return s.rv;
   CK_RV rv = ContinueInParts(*s.session);
   if (rv == CKR_OK) rv = s.session->operationParts.Append(pPart, ulPartLen);
@@ -149,7 +152,7 @@ CK_RV UpdateInParts(CK_SESSION_HANDLE hSession, const CK_BYTE* pPart, CK_ULONG u
 }
 
 CK_RV SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE* pSignature, CK_ULONG& signatureLength) {
-  const SessionSlot s = FindSessionSlot(hSession);
+  const session::SessionSlot s = session::FindSessionSlot(hSession);
   if (s.rv != CKR_OK) return s.rv;
   session::Session& session = *s.session;
   const CK_RV continued = ContinueInParts(session);
@@ -167,7 +170,7 @@ CK_RV SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE* pSignature, CK_ULONG& signa
 }
 
 CK_RV VerifyFinal(CK_SESSION_HANDLE hSession, const CK_BYTE* pSignature, CK_ULONG ulSignatureLen) {
-  const SessionSlot s = FindSessionSlot(hSession);
+  const session::SessionSlot s = session::FindSessionSlot(hSession);
   if (s.rv != CKR_OK) return s.rv;
   session::Session& session = *s.session;
   const CK_RV continued = ContinueInParts(session);
@@ -213,7 +216,7 @@ CK_RV GenerateKeyPair(CK_SESSION_HANDLE hSession, const CK_ATTRIBUTE* pPublicKey
                       CK_ULONG publicCount, const CK_ATTRIBUTE* pPrivateKeyTemplate,
                       CK_ULONG privateCount, CK_OBJECT_HANDLE& publicKey,
                       CK_OBJECT_HANDLE& privateKey) {
-  const SessionSlot s = FindSessionSlot(hSession);
+  const session::SessionSlot s = session::FindSessionSlot(hSession);
   if (s.rv != CKR_OK) return s.rv;
   if (s.slot->loginState != card::kUser) return CKR_USER_NOT_LOGGED_IN;
   if (s.session->readWrite == 0) return CKR_SESSION_READ_ONLY;
@@ -227,20 +230,20 @@ CK_RV GenerateKeyPair(CK_SESSION_HANDLE hSession, const CK_ATTRIBUTE* pPublicKey
   AddIfMissing(publicList, CKA_KEY_TYPE, CKK_GOSTR3410);
   AddIfMissing(privateList, CKA_CLASS, CKO_PRIVATE_KEY);
   AddIfMissing(privateList, CKA_KEY_TYPE, CKK_GOSTR3410);
-  uint32_t privateId = 0;
-  uint32_t publicId = 0;
+  store::ObjectKey privateId;
+  store::ObjectKey publicId;
   rv = store::CreateTokenObject(*s.slot, &privateId, privateList, &publicId, &publicList);
   if (rv != CKR_OK) return rv;
   // Handles are made once both objects are on the card, so a failure
   // leaves none behind.
   const uint32_t slotId = s.session->slotId;
-  publicKey = session::NewObjectHandle(0, slotId, publicList, publicId);
-  privateKey = session::NewObjectHandle(0, slotId, privateList, privateId);
+  publicKey = session::NewTokenObjectHandle(slotId, publicId, publicList);
+  privateKey = session::NewTokenObjectHandle(slotId, privateId, privateList);
   return CKR_OK;
 }
 
 CK_RV GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE* pRandomData, CK_ULONG ulRandomLen) {
-  const SessionSlot s = FindSessionSlot(hSession);
+  const session::SessionSlot s = session::FindSessionSlot(hSession);
   if (s.rv != CKR_OK) return s.rv;
   if (pRandomData == nullptr || ulRandomLen == 0) return CKR_ARGUMENTS_BAD;
   return card::GenerateTokenRandom(*s.slot, pRandomData, ulRandomLen);
@@ -248,7 +251,7 @@ CK_RV GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE* pRandomData, CK_ULONG 
 
 // The card's generator takes no seed from outside.
 CK_RV SeedRandom(CK_SESSION_HANDLE hSession) {
-  const SessionSlot s = FindSessionSlot(hSession);
+  const session::SessionSlot s = session::FindSessionSlot(hSession);
   return s.rv != CKR_OK ? s.rv : CKR_RANDOM_SEED_NOT_SUPPORTED;
 }
 

@@ -7,7 +7,7 @@
 // does any error other than a length query's answer.
 #include "api/entry_frame.h"
 #include "api/output_length.h"
-#include "api/session_slot.h"
+#include "session/session_table.h"
 #include "card/token_digest.h"
 #include "card/token_sign.h"
 
@@ -19,7 +19,7 @@ namespace {
 constexpr CK_ULONG kDigestLength = card::kGostHashLength;
 
 CK_RV DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_TYPE mechanism) {
-  const SessionSlot s = FindSessionSlot(hSession);
+  const session::SessionSlot s = session::FindSessionSlot(hSession);
   if (s.rv != CKR_OK) return s.rv;
   if (s.session->digest) return CKR_OPERATION_ACTIVE;
   if (mechanism != CKM_GOSTR3411) return CKR_MECHANISM_INVALID;
@@ -56,7 +56,7 @@ CK_RV HashAndEnd(session::Session& session, slot::Slot& slot, const uint8_t* dat
 
 CK_RV Digest(CK_SESSION_HANDLE hSession, const CK_BYTE* pData, CK_ULONG ulDataLen, CK_BYTE* pDigest,
              CK_ULONG& digestLength) {
-  const SessionSlot s = FindSessionSlot(hSession);
+  const session::SessionSlot s = session::FindSessionSlot(hSession);
   if (s.rv != CKR_OK) return s.rv;
   const FinalCheck check = CheckFinal(s.session->digest, true, pDigest, digestLength);
   if (!check.ready) return check.rv;
@@ -64,7 +64,7 @@ CK_RV Digest(CK_SESSION_HANDLE hSession, const CK_BYTE* pData, CK_ULONG ulDataLe
 }
 
 CK_RV DigestUpdate(CK_SESSION_HANDLE hSession, const CK_BYTE* pPart, CK_ULONG ulPartLen) {
-  const SessionSlot s = FindSessionSlot(hSession);
+  const session::SessionSlot s = session::FindSessionSlot(hSession);
   if (s.rv != CKR_OK) return s.rv;
   if (!s.session->digest) return CKR_OPERATION_NOT_INITIALIZED;
   const CK_RV rv = s.session->digest->Append(pPart, ulPartLen);
@@ -73,7 +73,7 @@ CK_RV DigestUpdate(CK_SESSION_HANDLE hSession, const CK_BYTE* pPart, CK_ULONG ul
 }
 
 CK_RV DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE* pDigest, CK_ULONG& digestLength) {
-  const SessionSlot s = FindSessionSlot(hSession);
+  const session::SessionSlot s = session::FindSessionSlot(hSession);
   if (s.rv != CKR_OK) return s.rv;
   const FinalCheck check = CheckFinal(s.session->digest, false, pDigest, digestLength);
   if (!check.ready) return check.rv;

@@ -9,6 +9,7 @@
 
 #include "api/library_lock.h"
 #include "platform/cryptoki.h"
+#include "session/session_table.h"
 #include "trace/trace.h"
 
 namespace zorad::api {
@@ -74,12 +75,19 @@ class EntryFrame {
     count_ = static_cast<unsigned>(count);
   }
 
-  // Runs the body under the library lock.
+  // Runs the body under the library lock. What happened to the cards
+  // meanwhile reaches the sessions before the body looks at them, and what
+  // the body itself learned (a removal, a reset) before the next call.
   template <typename Body>
   CK_RV Locked(Body&& body) noexcept {
     const LibraryLock lock;
     if (!lock.ok()) return Return(lock.result());
-    return Return(Guarded(std::forward<Body>(body)));
+    return Return(Guarded([&] {
+      session::FollowSlotChanges();
+      const CK_RV rv = std::forward<Body>(body)();
+      session::FollowSlotChanges();
+      return rv;
+    }));
   }
 
   // Runs a body that takes the lock itself (the slot-event wait).

@@ -90,6 +90,7 @@ CK_RV ServeApplicationTemplate(const store::AttributeList& stored, CK_ATTRIBUTE*
                                CK_ULONG count) {
   if constexpr (kWideIntegers) {
     store::AttributeList widened = stored;
+    const store::WipedOnExit wiped(widened);
     WidenIntegerAttributes(widened);
     return session::GetAttributeValues(widened, pTemplate, count);
   } else {

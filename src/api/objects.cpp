@@ -16,7 +16,10 @@ namespace {
 
 CK_RV CreateObject(CK_SESSION_HANDLE hSession, const CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount,
                    CK_OBJECT_HANDLE& handle) {
+  // An imported key's value lies in this list: nothing of it stays in
+  // freed memory.
   store::AttributeList attributes;
+  const store::WipedOnExit wiped(attributes);
   const CK_RV rv = ApplicationTemplate(pTemplate, ulCount, attributes);
   if (rv != CKR_OK) return rv;
   return session::CreateObject(hSession, attributes, handle);
@@ -39,18 +42,11 @@ CK_RV SetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject,
 }
 
 CK_RV FindObjectsInit(CK_SESSION_HANDLE hSession, const CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount) {
-  session::Session* found = session::FindSession(hSession);
-  if (found == nullptr) return CKR_SESSION_HANDLE_INVALID;
+  if (session::FindSession(hSession) == nullptr) return CKR_SESSION_HANDLE_INVALID;
   store::AttributeList searchTemplate;
   const CK_RV rv = ApplicationTemplate(pTemplate, ulCount, searchTemplate);
   if (rv != CKR_OK) return rv;
-  return session::FindObjectsInit(found, searchTemplate);
-}
-
-CK_RV FindObjectsFinal(CK_SESSION_HANDLE hSession) {
-  session::Session* found = session::FindSession(hSession);
-  if (found == nullptr) return CKR_SESSION_HANDLE_INVALID;
-  return session::FindObjectsFinal(*found);
+  return session::FindObjectsInit(hSession, searchTemplate);
 }
 
 }  // namespace
@@ -103,7 +99,7 @@ CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_PTR phObject,
   return frame.Locked([&] {
     size_t found = 0;
     const CK_RV rv =
-        session::FindObjects(session::FindSession(hSession), phObject, ulMaxObjectCount, found);
+        session::FindObjects(hSession, phObject, ulMaxObjectCount, found);
     *pulObjectCount = found;
     frame.SetExitCount(found);
     return rv;
@@ -112,7 +108,7 @@ CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_PTR phObject,
 
 CK_RV C_FindObjectsFinal(CK_SESSION_HANDLE hSession) {
   EntryFrame frame(EntryPoint::kFindObjectsFinal, TraceValue(hSession));
-  return frame.Locked([&] { return FindObjectsFinal(hSession); });
+  return frame.Locked([&] { return session::FindObjectsFinal(hSession); });
 }
 
 }  // extern "C"

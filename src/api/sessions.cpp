@@ -18,6 +18,8 @@ CK_RV OpenSessionOnSlot(CK_SLOT_ID slotID, CK_FLAGS flags, CK_SESSION_HANDLE& ha
     return CKR_SESSION_READ_WRITE_SO_EXISTS;
   }
   const CK_RV rv = store::PrepareTokenForSession(*slot);
+  // A card swapped since the last look ended the old sessions: they close
+  // before the new one opens.
   session::FollowSlotChanges();
   if (rv != CKR_OK) return rv;
   handle = session::OpenSession(readWrite, slot->slotId, flags);

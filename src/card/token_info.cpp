@@ -34,6 +34,41 @@ CK_RV CommandFailure(ReaderResult result) {
   return result == RDR_BAD_STATUS ? CKR_TOKEN_NOT_RECOGNIZED : CKR_FUNCTION_FAILED;
 }
 
+// The identity part of the token as it stood before a new reading. A
+// reading that fails half-way (a refused transaction, a card that stops
+// answering) puts it back: the token keeps its serial number and area
+// descriptors, so that reads, searches and the check after a card reset go
+// on working until a reading succeeds.
+struct IdentityBefore {
+  explicit IdentityBefore(const Token& token)
+      : infoFile(token.infoFile), info(token.info), label(token.label), model(token.model),
+        serialNumber(token.serialNumber), tokenFlags(token.tokenFlags),
+        freePublicMemory(token.freePublicMemory), freePrivateMemory(token.freePrivateMemory),
+        infoRead(token.infoRead) {}
+
+  void Restore(Token& token) const {
+    token.infoFile = infoFile;
+    token.info = info;
+    token.label = label;
+    token.model = model;
+    token.serialNumber = serialNumber;
+    token.tokenFlags = tokenFlags;
+    token.freePublicMemory = freePublicMemory;
+    token.freePrivateMemory = freePrivateMemory;
+    token.infoRead = infoRead;
+  }
+
+  std::array<uint8_t, kTokenInfoFileSize> infoFile;
+  TokenInfoFile info;
+  std::array<uint8_t, kLabelSize> label;
+  std::array<uint8_t, kModelSize> model;
+  SerialNumberField serialNumber;
+  CK_FLAGS tokenFlags;
+  uint32_t freePublicMemory;
+  uint32_t freePrivateMemory;
+  bool infoRead;
+};
+
 void ClearIdentity(Token& token) {
   token.infoFile.fill(0);
   token.info = TokenInfoFile{};
@@ -163,8 +198,7 @@ CK_RV ReadTokenInfo(CardSlot& slot, TokenInfoUse use) {
   Token& token = *slot.token;
   // After a recovery from a card reset the card must still be the token
   // this record described, not the cleared record's blank serial number.
-  const SerialNumberField previousSerial = token.serialNumber;
-  ClearIdentity(token);
+  const IdentityBefore before(token);
   reader::Reader* r = slot.reader.get();
   if (r->card == 0) {
     const ReaderResult opened = reader::OpenReader(slot.readerName.c_str(), r);
@@ -172,17 +206,18 @@ CK_RV ReadTokenInfo(CardSlot& slot, TokenInfoUse use) {
   }
   ZORAD_TRACE(trace::kSteps, "...OpenReader\n");
   TokenTransaction transaction(slot);
-  if (transaction.Begin(previousSerial) != CKR_OK) {
+  if (transaction.Begin(before.serialNumber) != CKR_OK) {
     return Failed(reader::RDR_FAILED, CKR_FUNCTION_FAILED);
   }
   ZORAD_TRACE(trace::kOperations, "IsTokenRead: %x\n", 0u);
+  ClearIdentity(token);
   ReaderResult last = RDR_OK;
-  const CK_RV rv = ReadFromCard(slot, transaction, use, last);
+  CK_RV rv = ReadFromCard(slot, transaction, use, last);
+  if (transaction.End() != CKR_OK && rv == CKR_OK) rv = CKR_FUNCTION_FAILED;
   if (rv != CKR_OK) {
-    transaction.End();
+    before.Restore(token);
     return Failed(last, rv);
   }
-  if (transaction.End() != CKR_OK) return Failed(last, CKR_FUNCTION_FAILED);
   token.infoRead = true;
   token.objects.objectsStale = (token.tokenFlags & CKF_TOKEN_INITIALIZED) == 0;
   ZORAD_TRACE(trace::kOperations, "ReadTokenInfo: 0\n");

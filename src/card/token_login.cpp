@@ -74,17 +74,17 @@ CK_RV LoginToken(CardSlot& slot, CK_USER_TYPE userType, const uint8_t* pin, size
 CK_RV PowerDownCard(CardSlot& slot) {
   if (!slot.token || !slot.reader) {
     // Without a card there is no verification left to end.
-    slot.loginState = kNobody;
+    EndLogin(slot);
     return CKR_GENERAL_ERROR;
   }
   if (reader::ResetReader(slot.reader.get(), static_cast<uint32_t>(reader::ResetMode::kUnpower)) !=
       reader::RDR_OK) {
     // A card that left the reader lost its verifications with its power:
     // the slot must not go on claiming a login the card no longer has.
-    if (CardLeftReader(*slot.reader)) slot.loginState = kNobody;
+    if (CardLeftReader(*slot.reader)) EndLogin(slot);
     return CKR_FUNCTION_FAILED;
   }
-  slot.loginState = kNobody;
+  EndLogin(slot);
   return CKR_OK;
 }
 

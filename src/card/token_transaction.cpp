@@ -16,6 +16,7 @@ CK_RV TokenTransaction::CheckedAfterRecovery(CK_RV sameToken) {
 CK_RV TokenTransaction::Begin() {
   if (transaction_.Begin() != reader::RDR_OK) return CKR_FUNCTION_FAILED;
   if (!transaction_.recovered()) return CKR_OK;
+  FollowCardReset(slot_);
   // A card not yet taken up as the slot's token has no identity to keep.
   if (!slot_.token) return CKR_OK;
   return CheckedAfterRecovery(IsTheSameToken(slot_));
@@ -24,6 +25,7 @@ CK_RV TokenTransaction::Begin() {
 CK_RV TokenTransaction::Begin(const SerialNumberField& expected) {
   if (transaction_.Begin() != reader::RDR_OK) return CKR_FUNCTION_FAILED;
   if (!transaction_.recovered()) return CKR_OK;
+  FollowCardReset(slot_);
   return CheckedAfterRecovery(IsTheSameToken(slot_, expected));
 }
 

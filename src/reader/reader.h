@@ -18,6 +18,11 @@ inline constexpr size_t kMaxAtrLength = 32;
 // event count sits in the high 16 bits).
 inline constexpr uint32_t kStatePresent = SCARD_STATE_PRESENT;
 
+// Bits of Reader::cardEvents: what happened to the connected card that the
+// layers above have yet to act on. The reader only records them.
+inline constexpr uint8_t kCardWasReset = 0x01;    // another application reset or powered it down
+inline constexpr uint8_t kCardWasRemoved = 0x02;  // the connection answered that its card went
+
 struct Reader {
   std::string name;                    // PC/SC reader name
   uint8_t atr[kMaxAtrLength] = {};     // answer-to-reset of the connected card
@@ -38,7 +43,17 @@ struct Reader {
   // Only then does closing the connection reset the card: other
   // applications' cards, and their PIN verifications, are left alone.
   bool pinVerified = false;
+  // kCardWasReset, kCardWasRemoved: set here, cleared by whoever acts on them.
+  uint8_t cardEvents = 0;
 };
+
+// Keeps the result of a PC/SC call on the card handle in lastError and
+// notes a removal it reports: the handle can never reach a card again, the
+// one put back included.
+inline void RecordCardResult(Reader& reader, LONG rc) {
+  reader.lastError = ScardCode(rc);
+  if (rc == SCARD_W_REMOVED_CARD) reader.cardEvents |= kCardWasRemoved;
+}
 
 // A reader without connection, holding a copy of `name`. Null only when the
 // copy cannot be made.

@@ -40,7 +40,7 @@ LONG Reconnect(Reader& reader, DWORD initialization) {
   DWORD protocol = 0;
   const LONG rc = SCardReconnect(reader.card, reader.shareMode, kProtocols,
                                  initialization, &protocol);
-  reader.lastError = ScardCode(rc);
+  RecordCardResult(reader, rc);
   if (rc != SCARD_S_SUCCESS) return rc;
   reader.activeProtocol = static_cast<uint32_t>(protocol);
   reader.sendPci = PciFor(reader.activeProtocol);
@@ -163,6 +163,10 @@ ReaderResult ResetReader(Reader* reader, uint32_t mode) {
     reader->lastError = ScardCode(rc);
     if (rc != SCARD_S_SUCCESS) return MapSCardError(rc);
     rc = Connect(*reader, reader->shareMode);
+    // The card the connection had is out of the reader.
+    if (rc == SCARD_E_NO_SMARTCARD || rc == SCARD_W_REMOVED_CARD) {
+      reader->cardEvents |= kCardWasRemoved;
+    }
   } else {
     const bool reset = mode == static_cast<uint32_t>(ResetMode::kReset);
     rc = Reconnect(*reader, reset ? SCARD_RESET_CARD : SCARD_LEAVE_CARD);

@@ -33,7 +33,7 @@ ReaderResult BeginReaderTransaction(Reader* reader) {
       return BeginFailed(RDR_FAILED, reader->lastError);
     }
     const LONG rc = SCardBeginTransaction(reader->card);
-    reader->lastError = ScardCode(rc);
+    RecordCardResult(*reader, rc);
     if (rc != SCARD_S_SUCCESS) return BeginFailed(RDR_FAILED, reader->lastError);
   }
   ++reader->transactionDepth;
@@ -52,7 +52,11 @@ ReaderResult RecoverReaderTransaction(Reader* reader) {
   while (platform::TickCount() - start < kRecoveryTimeMs) {
     if (WaitsCancelled()) return RDR_FAILED;  // C_Finalize is waiting
     result = ReconnectAndBegin(reader);
-    if (result == RDR_OK) break;
+    if (result == RDR_OK) {
+      // The card forgot everything proven to it: the layers above act on it.
+      reader->cardEvents |= kCardWasReset;
+      break;
+    }
     platform::SleepMs(kRecoveryPauseMs);
   }
   return result;
@@ -70,7 +74,7 @@ ReaderResult EndReaderTransaction(Reader* reader) {
   // The PC/SC transaction is over whatever the service answers.
   reader->transactionDepth = 0;
   const LONG rc = SCardEndTransaction(reader->card, SCARD_LEAVE_CARD);
-  reader->lastError = ScardCode(rc);
+  RecordCardResult(*reader, rc);
   if (rc != SCARD_S_SUCCESS) {
     ZORAD_TRACE(trace::kOperations, "EndReaderTransaction: %X\n", reader->lastError);
     return MapSCardError(rc);

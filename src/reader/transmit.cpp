@@ -40,7 +40,7 @@ ReaderResult Exchange(Reader& reader, const uint8_t* command, size_t length,
   const LONG rc = SCardTransmit(reader.card, SendPci(reader), command,
                                 static_cast<DWORD>(length), nullptr, answer.bytes,
                                 &answer.length);
-  reader.lastError = ScardCode(rc);
+  RecordCardResult(reader, rc);
   if (rc != SCARD_S_SUCCESS || answer.length < 2 || answer.length > kReceiveBufferSize) {
     trace::DebugPrintf("SCard error: %08X\n", reader.lastError);
     const ReaderResult mapped = MapSCardError(reader.lastError);

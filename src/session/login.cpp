@@ -50,22 +50,18 @@ CK_RV LogIn(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, size_t 
 }  // namespace
 
 CK_RV Login(CK_SESSION_HANDLE handle, CK_USER_TYPE userType, const uint8_t* pin, size_t pinLength) {
-  const Session* session = FindSession(handle);
-  if (session == nullptr) return CKR_SESSION_HANDLE_INVALID;
-  slot::Slot* slot = slot::FindSlot(session->slotId);
-  if (slot == nullptr) return CKR_GENERAL_ERROR;
-  if (userType == CKU_CONTEXT_SPECIFIC) return ReVerify(*slot, pin, pinLength);
+  const SessionSlot s = FindSessionSlot(handle);
+  if (s.rv != CKR_OK) return s.rv;
+  if (userType == CKU_CONTEXT_SPECIFIC) return ReVerify(*s.slot, pin, pinLength);
   if (userType != CKU_SO && userType != CKU_USER) return CKR_USER_TYPE_INVALID;
-  return LogIn(*slot, userType, pin, pinLength);
+  return LogIn(*s.slot, userType, pin, pinLength);
 }
 
 CK_RV Logout(CK_SESSION_HANDLE handle) {
-  const Session* session = FindSession(handle);
-  if (session == nullptr) return CKR_SESSION_HANDLE_INVALID;
-  slot::Slot* slot = slot::FindSlot(session->slotId);
-  if (slot == nullptr) return CKR_GENERAL_ERROR;
-  if (slot->loginState == card::kNobody) return CKR_USER_NOT_LOGGED_IN;
-  return LogoutSlot(*slot);
+  const SessionSlot s = FindSessionSlot(handle);
+  if (s.rv != CKR_OK) return s.rv;
+  if (s.slot->loginState == card::kNobody) return CKR_USER_NOT_LOGGED_IN;
+  return LogoutSlot(*s.slot);
 }
 
 CK_RV LogoutSlot(slot::Slot& slot) {

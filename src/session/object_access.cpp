@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "card/secure_buffer.h"
 #include "session/attribute_values.h"
 #include "session/object_table.h"
 #include "session/session_table.h"
@@ -24,11 +23,11 @@ struct ObjectContext {
 };
 
 CK_RV FindSessionAndSlot(CK_SESSION_HANDLE handle, ObjectContext& context) {
-  context.session = FindSession(handle);
-  if (context.session == nullptr) return CKR_SESSION_HANDLE_INVALID;
+  const SessionSlot s = FindSessionSlot(handle);
+  context.session = s.session;
+  context.slot = s.slot;
   context.sessionHandle = static_cast<uint32_t>(handle);
-  context.slot = slot::FindSlot(context.session->slotId);
-  return context.slot == nullptr ? CKR_GENERAL_ERROR : CKR_OK;
+  return s.rv;
 }
 
 // A token object's handle names an object on its own slot's card only: on
@@ -71,16 +70,6 @@ bool IsKeyObject(const store::AttributeList& attributes) {
                            objectClass == CKO_SECRET_KEY);
 }
 
-// A token key's value lives in the card's key slot only: the handle keeps
-// no copy of it, and the copy it had is wiped before it is freed.
-void ForgetKeyValue(store::AttributeList& attributes) {
-  if (!IsKeyObject(attributes)) return;
-  const auto it = attributes.find(CKA_VALUE);
-  if (it == attributes.end()) return;
-  card::SecureWipe(it->second.data(), it->second.size());
-  attributes.erase(it);
-}
-
 // What an object is, where it lives and who may read it are fixed when it
 // is created: a changed CKA_PRIVATE would leave a token object readable by
 // anyone in the public area, a changed class a "key" with no key behind it.
@@ -91,18 +80,15 @@ bool ChangesFixedAttribute(const store::AttributeList& values) {
                      [&](CK_ATTRIBUTE_TYPE type) { return HasAttribute(values, type); });
 }
 
-CK_RV StoreOnCard(slot::Slot& slot, uint32_t handle) {
-  ObjectEntry* entry = FindObjectEntry(handle);
-  if (entry == nullptr) return CKR_GENERAL_ERROR;
+// A token object's handle is made once the object is on the card, so a
+// failed creation leaves none behind.
+CK_RV StoreOnCard(slot::Slot& slot, const store::AttributeList& attributes,
+                  CK_OBJECT_HANDLE& objectHandle) {
   ZORAD_TRACE(trace::kSteps, "CreateTokenObject\n");
-  uint32_t id = 0;
-  const CK_RV rv = store::CreateTokenObject(slot, &id, entry->attributes);
-  ForgetKeyValue(entry->attributes);
-  if (rv != CKR_OK) {
-    DestroyObjectEntry(handle);
-    return rv;
-  }
-  SetTokenObjectId(handle, id);
+  store::ObjectKey key;
+  const CK_RV rv = store::CreateTokenObject(slot, &key, attributes);
+  if (rv != CKR_OK) return rv;
+  objectHandle = NewTokenObjectHandle(slot.slotId, key, attributes);
   return CKR_OK;
 }
 
@@ -121,14 +107,13 @@ CK_RV CreateObject(CK_SESSION_HANDLE sessionHandle, const store::AttributeList& 
   }
   if (tokenObject && context.session->readWrite == 0) return CKR_SESSION_READ_ONLY;
   ZORAD_TRACE(trace::kSteps, "NewObject\n");
-  const uint32_t owner = tokenObject ? 0 : context.sessionHandle;
-  const uint32_t handle = NewObject(owner, context.slot->slotId, attributes);
   if (tokenObject) {
-    const CK_RV stored = StoreOnCard(*context.slot, handle);
+    const CK_RV stored = StoreOnCard(*context.slot, attributes, objectHandle);
     if (stored != CKR_OK) return stored;
+  } else {
+    objectHandle = NewObject(context.sessionHandle, context.slot->slotId, attributes);
   }
-  objectHandle = handle;
-  ZORAD_TRACE(trace::kSteps, "Obj id (%08X)\n", handle);
+  ZORAD_TRACE(trace::kSteps, "Obj id (%08X)\n", static_cast<unsigned>(objectHandle));
   return CKR_OK;
 }
 
@@ -137,7 +122,10 @@ CK_RV DestroyObject(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHand
   const CK_RV rv = FindObjectToChange(sessionHandle, objectHandle, context);
   if (rv != CKR_OK) return rv;
   if (context.entry->isTokenObject()) {
-    const CK_RV deleted = store::DeleteTokenObject(*context.slot, context.entry->tokenObjectId);
+    const CK_RV deleted = store::DeleteTokenObject(*context.slot, context.entry->tokenObject);
+    // An object another application deleted is gone all the same: its
+    // handle goes with it.
+    if (deleted == CKR_OBJECT_HANDLE_INVALID) DestroyObjectEntry(objectHandle);
     if (deleted != CKR_OK) return deleted;
   }
   return DestroyObjectEntry(objectHandle);
@@ -155,7 +143,7 @@ CK_RV ReadObjectAttributes(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE obj
     return CKR_OK;
   }
   ZORAD_TRACE(trace::kSteps, "->GetTokenAttributeValues\n");
-  return store::GetTokenAttributeValues(*context.slot, context.entry->tokenObjectId, attributes);
+  return store::GetTokenAttributeValues(*context.slot, context.entry->tokenObject, attributes);
 }
 
 CK_RV WriteObjectAttributes(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle,
@@ -166,7 +154,7 @@ CK_RV WriteObjectAttributes(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE ob
   if (ChangesFixedAttribute(values)) return CKR_ATTRIBUTE_READ_ONLY;
   if (context.entry->isTokenObject()) {
     // The store reads the object fresh and refuses a key's CKA_VALUE itself.
-    return store::SetTokenAttributeValues(*context.slot, context.entry->tokenObjectId, values);
+    return store::SetTokenAttributeValues(*context.slot, context.entry->tokenObject, values);
   }
   if (HasAttribute(values, CKA_VALUE) && IsKeyObject(context.entry->attributes)) {
     return CKR_ATTRIBUTE_READ_ONLY;

@@ -10,15 +10,11 @@ namespace zorad::session {
 namespace {
 
 // The handle of a token object the search met: its existing entry, or a
-// new one. CKR_GENERAL_ERROR if the card id is held by a session object.
-CK_RV HandleForTokenObject(uint32_t slotId, uint32_t id, const store::AttributeList& attributes,
-                           uint32_t& handle) {
-  handle = FindTokenObjectHandle(slotId, id);
-  if (handle == 0) {
-    handle = NewObjectHandle(0, slotId, attributes, id);
-    return CKR_OK;
-  }
-  return Objects().at(handle).owner == 0 ? CKR_OK : CKR_GENERAL_ERROR;
+// new one.
+uint32_t HandleForTokenObject(uint32_t slotId, const store::ObjectKey& key,
+                              const store::AttributeList& attributes) {
+  const uint32_t handle = FindTokenObjectHandle(slotId, key);
+  return handle != 0 ? handle : NewTokenObjectHandle(slotId, key, attributes);
 }
 
 // Token objects in the store's order, until `maximum` handles are there or
@@ -27,19 +23,16 @@ CK_RV WalkTokenObjects(slot::Slot& slot, ObjectSearch& search, CK_OBJECT_HANDLE*
                        size_t maximum, size_t& count) {
   while (count < maximum && !search.tokenObjectsDone) {
     const store::AttributeList* attributes = nullptr;
-    uint32_t id = 0;
-    const CK_RV rv = store::SeekTokenObject(slot, search.findLastTokenObjectId, &attributes, &id);
+    store::ObjectKey found;
+    const CK_RV rv = store::SeekTokenObject(slot, search.lastTokenObject, &attributes, &found);
     if (rv != CKR_OK) return rv;
-    if (id == 0 || attributes == nullptr) {
+    if (found.id == 0 || attributes == nullptr) {
       search.tokenObjectsDone = true;
       break;
     }
-    search.findLastTokenObjectId = id;
+    search.lastTokenObject = found;
     if (!TemplateMatches(search.searchTemplate, *attributes)) continue;
-    uint32_t handle = 0;
-    const CK_RV made = HandleForTokenObject(slot.slotId, id, *attributes, handle);
-    if (made != CKR_OK) return made;
-    handles[count++] = handle;
+    handles[count++] = HandleForTokenObject(slot.slotId, found, *attributes);
   }
   return CKR_OK;
 }
@@ -49,9 +42,9 @@ CK_RV WalkTokenObjects(slot::Slot& slot, ObjectSearch& search, CK_OBJECT_HANDLE*
 // before the failure.
 CK_RV CollectTokenObjects(slot::Slot& slot, ObjectSearch& search, CK_OBJECT_HANDLE* handles,
                           size_t maximum, size_t& count) {
-  const uint32_t start = search.findLastTokenObjectId;
+  const store::ObjectKey start = search.lastTokenObject;
   const CK_RV rv = WalkTokenObjects(slot, search, handles, maximum, count);
-  if (rv != CKR_OK) search.findLastTokenObjectId = start;
+  if (rv != CKR_OK) search.lastTokenObject = start;
   return rv;
 }
 
@@ -84,45 +77,50 @@ bool OnlySessionObjects(const store::AttributeList& searchTemplate) {
 
 }  // namespace
 
-CK_RV FindObjectsInit(Session* session, const store::AttributeList& searchTemplate) {
-  if (session == nullptr) return CKR_SESSION_HANDLE_INVALID;
-  slot::Slot* slot = slot::FindSlot(session->slotId);
-  if (slot == nullptr) return CKR_GENERAL_ERROR;
-  session->search.reset();
+CK_RV FindObjectsInit(CK_SESSION_HANDLE handle, const store::AttributeList& searchTemplate) {
+  const SessionSlot s = FindSessionSlot(handle);
+  if (s.rv != CKR_OK) return s.rv;
+  s.session->search.reset();
   ObjectSearch search;
   search.searchTemplate = searchTemplate;
   // A search of session objects alone needs nothing from the card.
   search.tokenObjectsDone = OnlySessionObjects(searchTemplate);
   if (!search.tokenObjectsDone) {
-    const CK_RV rv = store::SeekTokenObjectInit(*slot);
+    const CK_RV rv = store::SeekTokenObjectInit(*s.slot);
     if (rv != CKR_OK) return rv;
+    // The card was just read: handles of objects it no longer holds name
+    // nothing any more.
+    DestroyVanishedTokenObjects(s.slot->slotId, [&](const store::ObjectKey& key) {
+      return store::FindTokenObject(*s.slot, key) == nullptr;
+    });
   }
-  session->search = std::move(search);
+  s.session->search = std::move(search);
   return CKR_OK;
 }
 
-CK_RV FindObjects(Session* session, CK_OBJECT_HANDLE* handles, size_t maximum, size_t& found) {
+CK_RV FindObjects(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE* handles, size_t maximum,
+                  size_t& found) {
   found = 0;
-  if (session == nullptr) return CKR_SESSION_HANDLE_INVALID;
-  slot::Slot* slot = slot::FindSlot(session->slotId);
-  if (slot == nullptr) return CKR_GENERAL_ERROR;
-  if (!session->search) return CKR_OPERATION_NOT_INITIALIZED;
+  const SessionSlot s = FindSessionSlot(handle);
+  if (s.rv != CKR_OK) return s.rv;
+  if (!s.session->search) return CKR_OPERATION_NOT_INITIALIZED;
   if (handles == nullptr) return CKR_ARGUMENTS_BAD;
-  ObjectSearch& search = *session->search;
+  ObjectSearch& search = *s.session->search;
   size_t count = 0;
-  const CK_RV rv = CollectTokenObjects(*slot, search, handles, maximum, count);
+  const CK_RV rv = CollectTokenObjects(*s.slot, search, handles, maximum, count);
   if (rv != CKR_OK) {
     ZORAD_TRACE(trace::kOperations, "FindObjects: %x\n", static_cast<unsigned>(rv));
     return rv;
   }
-  if (!search.sessionObjectsDone) CollectSessionObjects(*slot, search, handles, maximum, count);
+  if (!search.sessionObjectsDone) CollectSessionObjects(*s.slot, search, handles, maximum, count);
   found = count;
   return CKR_OK;
 }
 
-CK_RV FindObjectsFinal(Session& session) {
-  if (slot::FindSlot(session.slotId) == nullptr) return CKR_GENERAL_ERROR;
-  session.search.reset();
+CK_RV FindObjectsFinal(CK_SESSION_HANDLE handle) {
+  const SessionSlot s = FindSessionSlot(handle);
+  if (s.rv != CKR_OK) return s.rv;
+  s.session->search.reset();
   return CKR_OK;
 }
 

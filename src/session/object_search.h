@@ -18,16 +18,18 @@ namespace zorad::session {
 // asks for session objects only (CKA_TOKEN false). CKR_SESSION_HANDLE_INVALID
 // without a session, CKR_GENERAL_ERROR when its slot is gone, else the
 // store's result; a failed start leaves no search active.
-CK_RV FindObjectsInit(Session* session, const store::AttributeList& searchTemplate);
+CK_RV FindObjectsInit(CK_SESSION_HANDLE handle, const store::AttributeList& searchTemplate);
 
 // Continues the search: up to `maximum` handles into `handles`, their
 // number into `found` (0 first). CKR_SESSION_HANDLE_INVALID without a
 // session, CKR_GENERAL_ERROR when its slot is gone,
 // CKR_OPERATION_NOT_INITIALIZED without an active search; an error of the
 // token enumeration ends the call with nothing counted.
-CK_RV FindObjects(Session* session, CK_OBJECT_HANDLE* handles, size_t maximum, size_t& found);
+CK_RV FindObjects(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE* handles, size_t maximum,
+                  size_t& found);
 
-// Ends the session's search. CKR_GENERAL_ERROR when its slot is gone.
-CK_RV FindObjectsFinal(Session& session);
+// Ends the session's search. CKR_SESSION_HANDLE_INVALID without a
+// session, CKR_GENERAL_ERROR when its slot is gone.
+CK_RV FindObjectsFinal(CK_SESSION_HANDLE handle);
 
 }  // namespace zorad::session

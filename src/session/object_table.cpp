@@ -14,18 +14,24 @@ namespace {
 ObjectMap g_objects;
 uint32_t g_nextObjectHandle = 0;
 
-// The entries that carry a card id, by slot, card id and handle: a search
+// The token object entries by slot, area, card id and handle: a search
 // finds the handle of each token object it meets without walking the whole
 // table, which may hold many session objects.
-using TokenObjectKey = std::tuple<uint32_t, uint32_t, uint32_t>;  // slot, card id, handle
+using TokenObjectKey = std::tuple<uint32_t, card::Area, uint32_t, uint32_t>;
 std::set<TokenObjectKey> g_tokenObjects;
 
-void Index(uint32_t handle, const ObjectEntry& entry) {
-  if (entry.tokenObjectId != 0) g_tokenObjects.emplace(entry.slotId, entry.tokenObjectId, handle);
+TokenObjectKey IndexKey(uint32_t handle, const ObjectEntry& entry) {
+  return {entry.slotId, entry.tokenObject.area, entry.tokenObject.id, handle};
 }
 
-void Unindex(uint32_t handle, const ObjectEntry& entry) {
-  g_tokenObjects.erase({entry.slotId, entry.tokenObjectId, handle});
+void Index(uint32_t handle, const ObjectEntry& entry) {
+  if (entry.tokenObject.id != 0) g_tokenObjects.insert(IndexKey(handle, entry));
+}
+
+// Before an entry goes: a session key's value is wiped with it.
+void Unindex(uint32_t handle, ObjectEntry& entry) {
+  g_tokenObjects.erase(IndexKey(handle, entry));
+  store::WipeAttributeValues(entry.attributes);
 }
 
 std::optional<uint32_t> TableKey(CK_OBJECT_HANDLE handle) {
@@ -38,6 +44,13 @@ uint32_t NextFreeHandle() {
   while (candidate == 0 || g_objects.count(candidate) != 0) ++candidate;
   g_nextObjectHandle = candidate;
   return candidate;
+}
+
+uint32_t AddEntry(ObjectEntry entry) {
+  const uint32_t handle = NextFreeHandle();
+  const auto placed = g_objects.emplace(handle, std::move(entry)).first;
+  Index(handle, placed->second);
+  return handle;
 }
 
 template <typename Predicate>
@@ -56,22 +69,23 @@ void EraseEntriesWhere(Predicate doomed) {
 
 ObjectMap& Objects() { return g_objects; }
 
-uint32_t NewObjectHandle(uint32_t owner, uint32_t slotId, const store::AttributeList& attributes,
-                         uint32_t tokenObjectId) {
+uint32_t NewObject(uint32_t owner, uint32_t slotId, const store::AttributeList& attributes) {
   ObjectEntry entry;
   entry.owner = owner;
   entry.attributes = attributes;
   entry.isPrivate = AttributeIsTrue(attributes, CKA_PRIVATE) ? 1 : 0;
-  entry.tokenObjectId = tokenObjectId;
   entry.slotId = slotId;
-  const uint32_t handle = NextFreeHandle();
-  const auto placed = g_objects.emplace(handle, std::move(entry)).first;
-  Index(handle, placed->second);
-  return handle;
+  return AddEntry(std::move(entry));
 }
 
-uint32_t NewObject(uint32_t owner, uint32_t slotId, const store::AttributeList& attributes) {
-  return NewObjectHandle(owner, slotId, attributes, 0);
+uint32_t NewTokenObjectHandle(uint32_t slotId, const store::ObjectKey& key,
+                              const store::AttributeList& attributes) {
+  ObjectEntry entry;
+  const bool inPrivateArea = key.area == card::Area::kPrivate;
+  entry.isPrivate = AttributeIsTrue(attributes, CKA_PRIVATE) || inPrivateArea ? 1 : 0;
+  entry.tokenObject = key;
+  entry.slotId = slotId;
+  return AddEntry(std::move(entry));
 }
 
 ObjectEntry* FindObjectEntry(CK_OBJECT_HANDLE handle) {
@@ -81,24 +95,15 @@ ObjectEntry* FindObjectEntry(CK_OBJECT_HANDLE handle) {
   return it == g_objects.end() ? nullptr : &it->second;
 }
 
-void SetTokenObjectId(CK_OBJECT_HANDLE handle, uint32_t tokenObjectId) {
-  const auto key = TableKey(handle);
-  const auto it = key ? g_objects.find(*key) : g_objects.end();
-  if (it == g_objects.end()) return;
-  Unindex(it->first, it->second);
-  it->second.tokenObjectId = tokenObjectId;
-  Index(it->first, it->second);
-}
-
-uint32_t FindTokenObjectHandle(uint32_t slotId, uint32_t tokenObjectId) {
-  if (tokenObjectId == 0) return 0;
-  // The lowest handle of the entries with this slot and card id.
-  const auto it = g_tokenObjects.lower_bound({slotId, tokenObjectId, 0});
-  if (it == g_tokenObjects.end() || std::get<0>(*it) != slotId ||
-      std::get<1>(*it) != tokenObjectId) {
+uint32_t FindTokenObjectHandle(uint32_t slotId, const store::ObjectKey& key) {
+  if (key.id == 0) return 0;
+  // The lowest handle of the entries with this slot and key.
+  const auto it = g_tokenObjects.lower_bound({slotId, key.area, key.id, 0});
+  if (it == g_tokenObjects.end() || std::get<0>(*it) != slotId || std::get<1>(*it) != key.area ||
+      std::get<2>(*it) != key.id) {
     return 0;
   }
-  return std::get<2>(*it);
+  return std::get<3>(*it);
 }
 
 CK_RV DestroyObjectEntry(CK_OBJECT_HANDLE handle) {
@@ -123,16 +128,19 @@ void DestroySlotObjects(uint32_t slotId) {
   EraseEntriesWhere([&](const ObjectEntry& e) { return e.slotId == slotId; });
 }
 
-CK_RV GetObjectAttribute(CK_OBJECT_HANDLE handle, uint32_t type, void* buffer, size_t capacity,
-                         size_t* length) {
-  const ObjectEntry* entry = FindObjectEntry(handle);
-  if (entry == nullptr) return CKR_OBJECT_HANDLE_INVALID;
-  const auto it = entry->attributes.find(type);
-  if (it == entry->attributes.end()) return CKR_ATTRIBUTE_VALUE_INVALID;
-  const size_t copied = std::min(capacity, it->second.size());
-  if (copied != 0 && buffer != nullptr) std::memcpy(buffer, it->second.data(), copied);
-  if (length != nullptr) *length = it->second.size();
-  return CKR_OK;
+void DestroyVanishedTokenObjects(uint32_t slotId,
+                                 const std::function<bool(const store::ObjectKey&)>& gone) {
+  auto it = g_tokenObjects.lower_bound({slotId, card::Area::kPublic, 0, 0});
+  while (it != g_tokenObjects.end() && std::get<0>(*it) == slotId) {
+    const auto& [slot, area, id, handle] = *it;
+    if (!gone(store::ObjectKey{area, id})) {
+      ++it;
+      continue;
+    }
+    const uint32_t doomed = handle;
+    it = g_tokenObjects.erase(it);
+    g_objects.erase(doomed);
+  }
 }
 
 CK_RV SetAttributeValues(CK_OBJECT_HANDLE handle, const store::AttributeList& values) {

@@ -2,6 +2,7 @@
 
 #include "card/token_identity.h"
 #include "session/object_table.h"
+#include "slot/slot_sync.h"
 #include "slot/slot_table.h"
 #include "trace/trace.h"
 
@@ -55,11 +56,26 @@ Session* FindSession(CK_SESSION_HANDLE handle) {
   return it == g_sessions.end() ? nullptr : &it->second;
 }
 
+SessionSlot FindSessionSlot(CK_SESSION_HANDLE handle) {
+  SessionSlot found;
+  found.session = FindSession(handle);
+  if (found.session == nullptr) {
+    found.rv = CKR_SESSION_HANDLE_INVALID;
+    return found;
+  }
+  found.slot = slot::FindSlot(found.session->slotId);
+  if (found.slot == nullptr) found.rv = CKR_GENERAL_ERROR;
+  return found;
+}
+
 CK_RV CloseSession(CK_SESSION_HANDLE handle) {
   const auto key = TableKey(handle);
-  if (!key || g_sessions.count(*key) == 0) return CKR_SESSION_HANDLE_INVALID;
+  const auto it = key ? g_sessions.find(*key) : g_sessions.end();
+  if (it == g_sessions.end()) return CKR_SESSION_HANDLE_INVALID;
+  const uint32_t slotId = it->second.slotId;
   DestroySessionObjects(*key);
-  g_sessions.erase(*key);
+  g_sessions.erase(it);
+  if (!SessionExistsOnSlot(slotId)) DestroySlotObjects(slotId);
   return CKR_OK;
 }
 
@@ -72,13 +88,24 @@ void CloseAllSessions(uint32_t slotId) {
     DestroySessionObjects(it->first);
     it = g_sessions.erase(it);
   }
+  DestroySlotObjects(slotId);
 }
 
 void FollowSlotChanges() {
   for (auto& [slotId, slot] : slot::Slots()) {
-    if ((slot->pending & slot::kSessionsEnded) != 0) CloseAllSessions(slotId);
-    if ((slot->pending & slot::kLoginEnded) != 0) DestroyPrivateObjects(slotId);
+    slot::FollowCardRemoval(*slot);
+    const uint8_t pending = slot->pending;
+    if (pending == 0) continue;
     slot->pending = 0;
+    if ((pending & card::kSessionsEnded) != 0) CloseAllSessions(slotId);
+    if ((pending & card::kLoginEnded) == 0) continue;
+    DestroyPrivateObjects(slotId);
+    // An operation begun with a private key would otherwise go on with a
+    // key the sessions can no longer reach; one with a public key goes on.
+    for (auto& [handle, session] : g_sessions) {
+      const bool privateKey = session.operationKey.area == card::Area::kPrivate;
+      if (session.slotId == slotId && privateKey) session.EndSignatureOperation();
+    }
   }
 }
 
@@ -91,18 +118,17 @@ void EndAllSlotSessions() {
 
 CK_RV GetSessionInfo(CK_SESSION_HANDLE handle, CK_SESSION_INFO* info) {
   if (info == nullptr) return CKR_ARGUMENTS_BAD;
-  const Session* session = FindSession(handle);
-  if (session == nullptr) return CKR_SESSION_HANDLE_INVALID;
-  info->slotID = session->slotId;
-  info->flags = session->flags;
+  const SessionSlot s = FindSessionSlot(handle);
+  if (s.session == nullptr) return s.rv;
+  info->slotID = s.session->slotId;
+  info->flags = s.session->flags;
   info->state = 0;
   info->ulDeviceError = 0;
-  const slot::Slot* slot = slot::FindSlot(session->slotId);
   uint32_t deviceState = 0;
-  if (slot == nullptr || card::GetTokenState(*slot, &deviceState) != CKR_OK) {
+  if (s.slot == nullptr || card::GetTokenState(*s.slot, &deviceState) != CKR_OK) {
     return CKR_GENERAL_ERROR;
   }
-  info->state = SessionState(slot->loginState, (session->flags & CKF_RW_SESSION) != 0);
+  info->state = SessionState(s.slot->loginState, (s.session->flags & CKF_RW_SESSION) != 0);
   info->ulDeviceError = deviceState;
   return CKR_OK;
 }

@@ -11,6 +11,7 @@
 
 #include "platform/cryptoki.h"
 #include "session/collected_parts.h"
+#include "slot/slot.h"
 #include "store/token_object.h"
 
 namespace zorad::session {
@@ -19,7 +20,7 @@ namespace zorad::session {
 // template, so searches of several sessions run side by side.
 struct ObjectSearch {
   store::AttributeList searchTemplate;  // empty: every object matches
-  uint32_t findLastTokenObjectId = 0;   // card id of the last token object visited
+  store::ObjectKey lastTokenObject;     // the last token object visited (id 0: none yet)
   bool tokenObjectsDone = false;        // the token objects have all been visited
   // The session objects are visited in ascending handle order; this is the
   // lowest handle not visited yet, so entries removed meanwhile do no harm.
@@ -31,10 +32,10 @@ struct Session {
   uint32_t readWrite = 0;  // 1 when opened with CKF_RW_SESSION
   uint32_t slotId = 0;
   CK_FLAGS flags = 0;  // as given to C_OpenSession
-  // The sign or verify operation under way: its mechanism, and the card id of
-  // its key (0: none). Sign and verify share the pair.
+  // The sign or verify operation under way: its mechanism, and where its key
+  // lives on the card (id 0: none). Sign and verify share the pair.
   CK_MECHANISM_TYPE operationMechanism = 0;
-  uint32_t operationKey = 0;
+  store::ObjectKey operationKey;
   // The message C_SignUpdate or C_VerifyUpdate collected for it.
   CollectedParts operationParts;
   // The digest operation under way (CKM_GOSTR3411, the only digest) with
@@ -46,9 +47,18 @@ struct Session {
   // Ends the sign or verify operation: the key is used up and the collected
   // message wiped. The mechanism stays.
   void EndSignatureOperation() {
-    operationKey = 0;
+    operationKey = {};
     operationParts.Clear();
   }
+};
+
+// A session and the slot it was opened on, as the entry points look them up.
+struct SessionSlot {
+  Session* session = nullptr;
+  slot::Slot* slot = nullptr;
+  // CKR_SESSION_HANDLE_INVALID for an unknown handle, CKR_GENERAL_ERROR when
+  // the session's slot is gone.
+  CK_RV rv = CKR_OK;
 };
 
 using SessionMap = std::map<uint32_t, Session>;
@@ -62,20 +72,26 @@ uint32_t OpenSession(bool readWrite, uint32_t slotId, CK_FLAGS flags);
 // The session with this handle, or null.
 Session* FindSession(CK_SESSION_HANDLE handle);
 
+// The session with this handle and its slot.
+SessionSlot FindSessionSlot(CK_SESSION_HANDLE handle);
+
 // Destroys the session's own session objects and removes the session.
 // CKR_SESSION_HANDLE_INVALID for an unknown handle. The slot's login state
-// is left alone.
+// is left alone. With the slot's last session go the handles of its token
+// objects: no session can name them any more.
 CK_RV CloseSession(CK_SESSION_HANDLE handle);
 
-// Closes every session of the slot, with its session objects. The slot's
-// login state is left alone.
+// Closes every session of the slot, with its session objects and the
+// handles of its token objects. The slot's login state is left alone.
 void CloseAllSessions(uint32_t slotId);
 
-// Carries out what the slot layer left for the sessions (slot::Slot's
-// pending bits): closes every session of a slot whose token went away and
-// forgets the private objects of a slot whose login went with its card.
-// Called after every slot operation that follows the readers and cards,
-// before the sessions are looked at again.
+// Carries out what the layers below recorded for the sessions (the
+// slots' pending bits, and a card removal a reader saw under its
+// connection): closes every session of a slot whose token went away,
+// forgets the private objects of a slot whose login ended and ends the
+// signature operations begun under it. The entry points run it before and
+// after every call's body, so that no call works on what the card no longer
+// holds.
 void FollowSlotChanges();
 
 // Before the slot table is emptied (the last C_Finalize, a child of

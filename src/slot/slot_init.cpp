@@ -31,7 +31,7 @@ CK_RV InitTokenInSlot(CK_SLOT_ID slotId, const uint8_t* pin, size_t pinLength,
   bool inSlot = false;
   const CK_RV present = card::IsTokenInSlot(*slot, inSlot);
   if (present != CKR_OK) return present;
-  if (inSlot) ClearSlotAndSessions(*slot);
+  if (inSlot) ClearSlot(*slot);
   const CK_RV rv = InitializeCardInSlot(*slot, pin, pinLength, label);
   // The slot was cleared above: whatever came of the initialisation, the
   // card is read again as if just inserted, or the token would be missing

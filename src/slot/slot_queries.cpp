@@ -39,14 +39,14 @@ CK_RV ReadTokenInfoOf(Slot& slot, CK_TOKEN_INFO* info) {
   if (synced != CKR_OK) return synced;
   MarkReported(slot);
   if (!present || !slot.token) {
-    ClearSlotAndSessions(slot);
+    ClearSlot(slot);
     return CKR_TOKEN_NOT_PRESENT;
   }
   const CK_RV rv = card::ReadTokenInfo(slot);
   if (rv == CKR_OK) {
     card::FillTokenInfo(*info, *slot.token);
   } else if (rv == CKR_TOKEN_NOT_RECOGNIZED) {
-    ClearSlotAndSessions(slot);
+    ClearSlot(slot);
   }
   return rv;
 }
@@ -89,11 +89,8 @@ CK_RV GetSlotInfo(CK_SLOT_ID slotId, CK_SLOT_INFO* info) {
   Slot* slot = FindSlot(slotId);
   if (slot == nullptr) return CKR_SLOT_ID_INVALID;
   if (reader::Reader* r = slot->reader.get()) {
-    const reader::ReaderResult state = reader::CheckReaderState(&r, 1, 0);
-    if (state != reader::RDR_OK) {
-      RecoverFromReaderError(state);
-      if (state != reader::RDR_TIMEOUT) r->currentState = 0;
-    }
+    const reader::ReaderResult state = RefreshReaderState(*slot);
+    if (state != reader::RDR_OK && state != reader::RDR_TIMEOUT) r->currentState = 0;
   }
   bool present = false;
   const CK_RV synced = SyncSlotFlags(*slot, &present);

@@ -31,6 +31,10 @@ bool IsHarmlessStateResult(ReaderResult result) {
   }
 }
 
+constexpr unsigned kEventCountShift = 16;
+
+bool ChangePending(const reader::Reader& r) { return PendingCardChange(r) != CardChange::kNone; }
+
 // A card appeared: attach it when it is a token of the family.
 CK_RV AttachInsertedCard(Slot& slot, bool& present) {
   ZORAD_TRACE(trace::kSteps, "...insert\n");
@@ -63,17 +67,15 @@ CK_RV SyncSlotsState(uint32_t timeoutMs) {
     ZORAD_TRACE(trace::kOperations, "SyncSlotsState: %x\n", 0u);
     return CKR_OK;
   }
-  // A reader whose presence change is still pending (an unplugged reader,
-  // whose state the reader list cleared) is not asked again: the answer
-  // would overwrite the presence it had, and the removal of its card would
-  // never be seen. SyncSlotFlags handles the change first.
+  // A reader whose card change is still pending (an unplugged reader, whose
+  // state the reader list cleared, or a card swapped) is not asked again:
+  // the answer would overwrite the state it had, and the change would never
+  // be seen. SyncSlotFlags handles the change first.
   std::vector<reader::Reader*> readers;
   readers.reserve(slots.size());
   for (auto& entry : slots) {
     reader::Reader* r = entry.second->reader.get();
-    if (r != nullptr && ((r->currentState ^ r->previousState) & kPresentBit) == 0) {
-      readers.push_back(r);
-    }
+    if (r != nullptr && !ChangePending(*r)) readers.push_back(r);
   }
   if (readers.empty()) {
     if (timeoutMs != 0) platform::SleepMs(timeoutMs);
@@ -90,21 +92,36 @@ CK_RV SyncSlotsState(uint32_t timeoutMs) {
   return rv;
 }
 
+CardChange PendingCardChange(const reader::Reader& r) {
+  const bool was = (r.previousState & kPresentBit) != 0;
+  const bool is = (r.currentState & kPresentBit) != 0;
+  if (was != is) return is ? CardChange::kInserted : CardChange::kRemoved;
+  // A count of 0 is unknown: closing a connection drops it from the state.
+  const uint32_t before = r.previousState >> kEventCountShift;
+  const uint32_t now = r.currentState >> kEventCountShift;
+  const bool counted = before != 0 && now != 0 && before != now;
+  return is && counted ? CardChange::kReplaced : CardChange::kNone;
+}
+
 CK_RV SyncSlotFlags(Slot& slot, bool* present) {
   ZORAD_TRACE(trace::kOperations, "SyncSlotFlags %s\n", "");
+  FollowCardRemoval(slot);
   CK_RV rv = CKR_OK;
   bool isPresent = false;
   reader::Reader* r = slot.reader.get();
-  if (r != nullptr && ((r->currentState ^ r->previousState) & kPresentBit) != 0) {
+  const CardChange change = r != nullptr ? PendingCardChange(*r) : CardChange::kNone;
+  if (change != CardChange::kNone) {
     ZORAD_TRACE(trace::kSteps, "presence changed\n");
-    // The edge is handled once, whatever comes of it.
-    r->previousState = (r->previousState & ~kPresentBit) | (r->currentState & kPresentBit);
-    if ((r->currentState & kPresentBit) != 0) {
+    // The change is handled once, whatever comes of it.
+    r->previousState = r->currentState;
+    // Whatever card comes now is another one: the old token and its
+    // sessions go first, also when the module never saw the card leave.
+    RemoveToken(slot);
+    slot.flags &= static_cast<uint8_t>(~kTokenPresent);
+    if (change != CardChange::kRemoved) {
       rv = AttachInsertedCard(slot, isPresent);
     } else {
       ZORAD_TRACE(trace::kSteps, "...remove\n");
-      RemoveToken(slot);
-      slot.flags &= static_cast<uint8_t>(~kTokenPresent);
     }
   } else {
     ZORAD_TRACE(trace::kSteps, "presence not changed\n");
@@ -116,12 +133,37 @@ CK_RV SyncSlotFlags(Slot& slot, bool* present) {
   return rv;
 }
 
+reader::ReaderResult RefreshReaderState(Slot& slot) {
+  reader::Reader* r = slot.reader.get();
+  if (r == nullptr) return reader::RDR_BAD_ARGUMENTS;
+  if (ChangePending(*r)) return reader::RDR_OK;
+  const ReaderResult state = reader::CheckReaderState(&r, 1, 0);
+  if (state != reader::RDR_OK) RecoverFromReaderError(state);
+  return state;
+}
+
+void FollowCardRemoval(Slot& slot) {
+  reader::Reader* r = slot.reader.get();
+  if (r == nullptr || (r->cardEvents & reader::kCardWasRemoved) == 0) return;
+  ZORAD_TRACE(trace::kSteps, "...card removed under its connection\n");
+  r->cardEvents = 0;
+  RemoveToken(slot);
+  slot.flags &= static_cast<uint8_t>(~kTokenPresent);
+  // Whatever card is in the reader now is a new one. A time-out means the
+  // state the module holds is still the reader's.
+  const ReaderResult state = reader::CheckReaderState(&r, 1, 0);
+  if (state == reader::RDR_OK || state == reader::RDR_TIMEOUT) {
+    r->previousState = r->currentState & ~kPresentBit;
+  } else {
+    RecoverFromReaderError(state);
+  }
+}
+
 void RecoverFromReaderError(ReaderResult result) {
   if (result != reader::RDR_NO_SERVICE && result != reader::RDR_NO_READERS) return;
   if (result == reader::RDR_NO_SERVICE) reader::ReopenReaderContext();
   for (auto& entry : Slots()) {
     Slot& slot = *entry.second;
-    slot.pending |= kSessionsEnded;
     RemoveToken(slot);
     slot.flags &= static_cast<uint8_t>(~(kReaderPresent | kTokenPresent));
     if (slot.reader) {

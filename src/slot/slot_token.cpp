@@ -55,13 +55,14 @@ CK_RV RemoveToken(Slot& slot) {
     rv = CKR_FUNCTION_FAILED;
   }
   FreeToken(slot.token);
+  // The sessions were opened on this card: none of them may go on with the
+  // next card in the reader (a digest or signature begun, an object written
+  // to the wrong card).
+  slot.pending |= card::kSessionsEnded;
   // The card that held the PIN verification is gone (disconnected, reset or
   // pulled): a login does not outlive it, or the next card in the reader
   // would be read as if its private area were open.
-  if (slot.loginState != card::kNobody) {
-    slot.loginState = card::kNobody;
-    slot.pending |= kLoginEnded;
-  }
+  card::EndLogin(slot);
   ZORAD_TRACE(trace::kOperations, "RemoveToken: %x\n", static_cast<unsigned>(rv));
   return rv;
 }
@@ -77,24 +78,17 @@ CK_RV ClearSlot(Slot& slot) {
   const CK_RV rv = RemoveToken(slot);
   slot.flags &= static_cast<uint8_t>(~kTokenPresent);
   slot.reportedFlags &= static_cast<uint8_t>(~kTokenPresent);
-  slot.loginState = card::kNobody;
-  return rv;
-}
-
-CK_RV ClearSlotAndSessions(Slot& slot) {
-  const CK_RV rv = ClearSlot(slot);
-  slot.pending |= kSessionsEnded;
   return rv;
 }
 
 CK_RV AttachTokenForSession(Slot& slot) {
   reader::Reader* r = slot.reader.get();
   if (r == nullptr) return CKR_TOKEN_NOT_PRESENT;
-  const reader::ReaderResult state = reader::CheckReaderState(&r, 1, 0);
-  if (state != reader::RDR_OK) {
-    RecoverFromReaderError(state);
-    if (state != reader::RDR_TIMEOUT) return CKR_FUNCTION_FAILED;
-  }
+  FollowCardRemoval(slot);
+  const reader::ReaderResult state = RefreshReaderState(slot);
+  if (state != reader::RDR_OK && state != reader::RDR_TIMEOUT) return CKR_FUNCTION_FAILED;
+  const CardChange change = PendingCardChange(*r);
+  if (change == CardChange::kRemoved || change == CardChange::kReplaced) RemoveToken(slot);
   if ((r->currentState & reader::kStatePresent) == 0) return CKR_TOKEN_NOT_PRESENT;
   if (r->card == 0 || !slot.token) return InsertToken(slot, true);
   return CKR_OK;
@@ -112,10 +106,7 @@ void KeepTokenForSession(Slot& slot) {
   // on, also when the first look at the card failed (another application
   // held it, a SELECT was refused), and the card's arrival counts as seen.
   slot.flags |= kTokenPresent;
-  if (reader::Reader* r = slot.reader.get()) {
-    r->previousState =
-        (r->previousState & ~reader::kStatePresent) | (r->currentState & reader::kStatePresent);
-  }
+  if (reader::Reader* r = slot.reader.get()) r->previousState = r->currentState;
 }
 
 }  // namespace zorad::slot

@@ -14,28 +14,28 @@ namespace zorad::slot {
 // CKR_FUNCTION_FAILED; the new token stays attached either way.
 CK_RV InsertToken(Slot& slot, bool readInfo);
 
-// Disconnects from the card and frees the token; a login ends with the card
-// (kLoginEnded). CKR_FUNCTION_FAILED when the disconnect fails; the token is
-// freed all the same.
+// Disconnects from the card and frees the token; the slot's sessions end
+// with it (kSessionsEnded), and so does a login (kLoginEnded), however the
+// card's going was noticed. CKR_FUNCTION_FAILED when the disconnect fails;
+// the token is freed all the same.
 CK_RV RemoveToken(Slot& slot);
 
 // Frees a token with everything it owns; null is fine.
 void FreeToken(std::unique_ptr<card::Token>& token);
 
-// Removes the token and forgets the slot's token state: the token bit of
-// the flags and of the reported flags, and the login state. The reader bits
-// stay as they are: clearing them would make the next reader list report a
-// reader event for a reader that never went.
+// Removes the token (its sessions end) and forgets the slot's token state:
+// the token bit of the flags and of the reported flags, and the login
+// state. The reader bits stay as they are: clearing them would make the
+// next reader list report a reader event for a reader that never went.
 CK_RV ClearSlot(Slot& slot);
-
-// ClearSlot, and the slot's sessions end with its token (kSessionsEnded).
-CK_RV ClearSlotAndSessions(Slot& slot);
 
 // The first step of making the slot's token ready for a new session: the
 // card must be in the reader (its state is polled); it is attached as the
-// slot's token unless a token is attached and connected already.
-// CKR_TOKEN_NOT_PRESENT without a card, CKR_FUNCTION_FAILED when the state
-// cannot be read, else InsertToken's result.
+// slot's token unless a token is attached and connected already. A card
+// that was replaced since the module last looked takes the old token and
+// its sessions along first. CKR_TOKEN_NOT_PRESENT without a card,
+// CKR_FUNCTION_FAILED when the state cannot be read, else InsertToken's
+// result.
 CK_RV AttachTokenForSession(Slot& slot);
 
 // True while the card is still reachable on the slot's connection: a
@@ -43,7 +43,7 @@ CK_RV AttachTokenForSession(Slot& slot);
 bool ConnectionStillUsable(Slot& slot);
 
 // The last step, once the token's object lists are read: the slot reports
-// its token present and the card's arrival counts as seen.
+// its token present and every change of the reader's state counts as seen.
 void KeepTokenForSession(Slot& slot);
 
 }  // namespace zorad::slot

@@ -1,5 +1,5 @@
 // Reading and changing a token object's attributes. Both open the object
-// the same way (OpenObject); a change then merges the new values, refits
+// the same way (OpenObject, confirming it on the card); a change then merges the new values, refits
 // the object's blocks when the record's size changes, rewrites the record,
 // writes the table when it changed, and erases the blocks the object gave
 // up only after that, so that a change cut short never leaves a listed
@@ -12,8 +12,8 @@
 
 #include "card/area_select.h"
 #include "card/token.h"
-#include "card/token_identity.h"
 #include "card/token_transaction.h"
+#include "store/object_confirm.h"
 #include "store/object_record.h"
 #include "store/object_search.h"
 #include "store/record_body.h"
@@ -24,36 +24,16 @@
 namespace zorad::store {
 namespace {
 
-struct Opened {
-  CK_RV rv = CKR_OK;
-  bool touchedCard = false;  // a failure from here on leaves the cache stale
-  TokenObject* object = nullptr;
-};
-
-// Finds the object and, inside the begun transaction, checks the card's
-// identity, selects its area (refusing a table another process changed),
-// confirms its header and reads its attributes fresh.
-Opened OpenObject(slot::Slot& slot, uint32_t id, card::TokenTransaction& transaction) {
-  Opened o;
-  bool isPrivate = false;
-  o.object = FindTokenObject(slot, id, &isPrivate);
-  if (!o.object || transaction.BeginAndSelect(CKR_FUNCTION_FAILED) != CKR_OK) {
-    o.rv = CKR_FUNCTION_FAILED;
-    return o;
+// Finds the object and, inside the begun transaction, confirms it on the
+// card and reads its attributes fresh.
+Confirmed OpenObject(slot::Slot& slot, const ObjectKey& key, card::TokenTransaction& transaction) {
+  // An object unknown here, or private without the login, is refused by the
+  // check before anything is sent.
+  if (!FindTokenObject(slot, key)) return ConfirmTokenObject(slot, key, kToRead);
+  if (transaction.BeginAndSelect(CKR_FUNCTION_FAILED) != CKR_OK) {
+    return Confirmed{CKR_FUNCTION_FAILED, nullptr, false};
   }
-  o.touchedCard = true;
-  o.rv = card::IsTheSameToken(slot);
-  if (o.rv != CKR_OK) return o;
-  bool changed = false;
-  o.rv = card::SelectArea(slot, isPrivate, &changed);
-  if (o.rv == CKR_OK && changed) o.rv = CKR_FUNCTION_FAILED;
-  if (o.rv != CKR_OK) return o;
-  if (RereadTokenObjectHeader(slot, *o.object, changed) != CKR_OK || changed) {
-    o.rv = CKR_FUNCTION_FAILED;
-    return o;
-  }
-  o.rv = ReadTokenObjectAttributes(slot, *o.object);
-  return o;
+  return ConfirmTokenObject(slot, key, kToRead);
 }
 
 CK_RV Failed(const char* operation, CK_RV rv) {
@@ -138,43 +118,32 @@ CK_RV ChangeObject(slot::Slot& slot, TokenObject& object, const AttributeList& v
 
 }  // namespace
 
-CK_RV GetTokenAttributeValues(slot::Slot& slot, uint32_t id, AttributeList& out) {
+CK_RV GetTokenAttributeValues(slot::Slot& slot, const ObjectKey& key, AttributeList& out) {
   ZORAD_TRACE(trace::kOperations, "GetTokenAttributeValues (%08x, %08x, %08x)\n", TraceRef(&slot),
-              id, TraceRef(&out));
+              key.id, TraceRef(&out));
   if (!slot.token || !slot.reader) return Failed("GetTokenAttributeValues", CKR_FUNCTION_FAILED);
   card::TokenTransaction transaction(slot);
-  const Opened opened = OpenObject(slot, id, transaction);
-  if (opened.rv != CKR_OK) {
-    if (opened.touchedCard) slot.token->objects.objectsStale = true;
-    transaction.End();
-    return Failed("GetTokenAttributeValues", opened.rv);
-  }
+  const Confirmed opened = OpenObject(slot, key, transaction);
+  if (opened.rv != CKR_OK) return Failed("GetTokenAttributeValues", opened.rv);
   if (transaction.End() != CKR_OK) return Failed("GetTokenAttributeValues", CKR_FUNCTION_FAILED);
   out = opened.object->attributes;
   ZORAD_TRACE(trace::kOperations, "GetTokenAttributeValues: 0\n");
   return CKR_OK;
 }
 
-CK_RV SetTokenAttributeValues(slot::Slot& slot, uint32_t id, const AttributeList& values) {
+CK_RV SetTokenAttributeValues(slot::Slot& slot, const ObjectKey& key, const AttributeList& values) {
   ZORAD_TRACE(trace::kOperations, "SetTokenAttributeValues (%08x, %08x, %08x)\n", TraceRef(&slot),
-              id, TraceRef(&values));
+              key.id, TraceRef(&values));
   if (!slot.token || !slot.reader) return Failed("SetTokenAttributeValues", CKR_FUNCTION_FAILED);
   if (slot.token->objects.objectsStale) return Failed("SetTokenAttributeValues", CKR_DEVICE_ERROR);
   // Types and values no record can carry are refused before the card.
   CK_RV rv = CheckRepresentable(values, false);
   if (rv != CKR_OK) return Failed("SetTokenAttributeValues", rv);
   card::TokenTransaction transaction(slot);
-  const Opened opened = OpenObject(slot, id, transaction);
-  if (opened.rv != CKR_OK) {
-    if (opened.touchedCard) slot.token->objects.objectsStale = true;
-    transaction.End();
-    return Failed("SetTokenAttributeValues", opened.rv);
-  }
+  const Confirmed opened = OpenObject(slot, key, transaction);
+  if (opened.rv != CKR_OK) return Failed("SetTokenAttributeValues", opened.rv);
   rv = ChangeObject(slot, *opened.object, values);
-  if (rv != CKR_OK) {
-    transaction.End();
-    return Failed("SetTokenAttributeValues", rv);
-  }
+  if (rv != CKR_OK) return Failed("SetTokenAttributeValues", rv);
   if (transaction.End() != CKR_OK) return Failed("SetTokenAttributeValues", CKR_FUNCTION_FAILED);
   ZORAD_TRACE(trace::kOperations, "SetTokenAttributeValues: 0\n");
   return CKR_OK;

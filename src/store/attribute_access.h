@@ -1,10 +1,10 @@
 // Reading and changing the attributes of one token object on the card.
 //
-// Both operations find the object by id (FindTokenObject), and in one
-// reader transaction check the card's identity, select the object's area
-// (refusing when another process changed its table since this process read
-// it), re-read the object's header (refusing when it changed) and read its
-// attributes fresh from the card. Nothing is served from memory.
+// Both operations find the object by its key (FindTokenObject), and in one
+// reader transaction confirm it on the card (ConfirmTokenObject: the card's
+// identity, the area's table, the object's record where it was or found
+// again after another process moved it) and read its attributes fresh from
+// the card. Nothing is served from memory.
 #pragma once
 
 #include <cstdint>
@@ -17,10 +17,11 @@ namespace zorad::store {
 
 // Replaces `out` with a copy of all the object's attributes as the card
 // holds them (a GOST public key's CKA_VALUE from its key slot; a private key
-// never has one). CKR_FUNCTION_FAILED for an unknown id, reader failures, or
-// a table or header another process changed (the latter also sets
-// objectsStale); an unreadable record gives the read's code.
-CK_RV GetTokenAttributeValues(slot::Slot& slot, uint32_t id, AttributeList& out);
+// never has one). CKR_OBJECT_HANDLE_INVALID for an object that is not, or
+// no longer, on the card, CKR_USER_NOT_LOGGED_IN for a private one without
+// the login, CKR_FUNCTION_FAILED for reader failures; an unreadable record
+// gives the read's code.
+CK_RV GetTokenAttributeValues(slot::Slot& slot, const ObjectKey& key, AttributeList& out);
 
 // Merges `values` into the object's attributes (replacing or adding; nothing
 // is removed) and rewrites its record: in place when the size is unchanged,
@@ -33,6 +34,6 @@ CK_RV GetTokenAttributeValues(slot::Slot& slot, uint32_t id, AttributeList& out)
 // after the record was read the cached attributes are restored and
 // objectsStale is set; CKR_DEVICE_MEMORY when no arrangement of free blocks
 // holds the new record.
-CK_RV SetTokenAttributeValues(slot::Slot& slot, uint32_t id, const AttributeList& values);
+CK_RV SetTokenAttributeValues(slot::Slot& slot, const ObjectKey& key, const AttributeList& values);
 
 }  // namespace zorad::store

@@ -179,8 +179,8 @@ CK_RV CreateOnCard(slot::Slot& slot, card::TokenTransaction& transaction, Creati
   return rv;
 }
 
-CK_RV CheckRequest(slot::Slot& slot, const uint32_t* firstId, const AttributeList& first,
-                   const uint32_t* secondId, const AttributeList* second, Creation& c) {
+CK_RV CheckRequest(slot::Slot& slot, const ObjectKey* firstId, const AttributeList& first,
+                   const ObjectKey* secondId, const AttributeList* second, Creation& c) {
   if (!slot.token || !slot.reader) return CKR_FUNCTION_FAILED;
   if (!firstId) return CKR_GENERAL_ERROR;
   if (slot.token->objects.objectsStale) return CKR_DEVICE_ERROR;
@@ -201,8 +201,8 @@ CK_RV CheckRequest(slot::Slot& slot, const uint32_t* firstId, const AttributeLis
 
 }  // namespace
 
-CK_RV CreateTokenObject(slot::Slot& slot, uint32_t* firstId, const AttributeList& first,
-                        uint32_t* secondId, const AttributeList* second) {
+CK_RV CreateTokenObject(slot::Slot& slot, ObjectKey* firstId, const AttributeList& first,
+                        ObjectKey* secondId, const AttributeList* second) {
   ZORAD_TRACE(trace::kOperations, "CreateTokenObject\n");
   Creation c;
   CK_RV rv = CheckRequest(slot, firstId, first, secondId, second, c);
@@ -213,14 +213,15 @@ CK_RV CreateTokenObject(slot::Slot& slot, uint32_t* firstId, const AttributeList
   card::TokenTransaction transaction(slot);
   rv = CreateOnCard(slot, transaction, c);
   if (rv != CKR_OK) return Failed(rv);  // the transaction ends with its scope
-  ObjectMap& objects = MapsOf(*slot.token).ObjectsOf(card::AreaOf(c.isPrivate));
+  const card::Area area = card::AreaOf(c.isPrivate);
+  ObjectMap& objects = MapsOf(*slot.token).ObjectsOf(area);
   const uint32_t newFirst = c.first.toh.id;
   const uint32_t newSecond = c.second.toh.id;
   objects.insert_or_assign(newFirst, std::move(c.first));
-  *firstId = newFirst;
+  *firstId = ObjectKey{area, newFirst};
   if (c.plan.keyPair) {
     objects.insert_or_assign(newSecond, std::move(c.second));
-    *secondId = newSecond;
+    *secondId = ObjectKey{area, newSecond};
   }
   if (transaction.End() != CKR_OK) return Failed(CKR_FUNCTION_FAILED);
   ZORAD_TRACE(trace::kOperations, "CreateTokenObject: 0\n");

@@ -16,13 +16,13 @@
 
 namespace zorad::store {
 
-// Creates the object described by `first` and writes its new id to
-// `*firstId`. A key pair is asked for with both `secondId` and `second`: the
-// first template is then the private key's, the second the public key's;
-// the card generates the pair and both objects go to the area the first
-// template's CKA_PRIVATE names, `*secondId` receiving the public key's id.
-// `second` without `secondId` is ignored; `secondId` without `second` is
-// CKR_GENERAL_ERROR.
+// Creates the object described by `first` and writes its new key (area
+// and id) to `*firstKey`. A key pair is asked for with both `secondKey` and
+// `second`: the first template is then the private key's, the second the
+// public key's; the card generates the pair and both objects go to the area
+// the first template's CKA_PRIVATE names, `*secondKey` receiving the public
+// key's. `second` without `secondKey` is ignored; `secondKey` without
+// `second` is CKR_GENERAL_ERROR.
 //
 // The templates are checked before the card is touched (per-class rules,
 // key type, values, parameter set), see object_create.cpp. Integer values
@@ -33,7 +33,7 @@ namespace zorad::store {
 // area's are unknown then. Exhausted space, numbers or key references:
 // CKR_DEVICE_MEMORY. On success the objects are in the area's object map
 // with the templates as their attributes.
-CK_RV CreateTokenObject(slot::Slot& slot, uint32_t* firstId, const AttributeList& first,
-                        uint32_t* secondId = nullptr, const AttributeList* second = nullptr);
+CK_RV CreateTokenObject(slot::Slot& slot, ObjectKey* firstKey, const AttributeList& first,
+                        ObjectKey* secondKey = nullptr, const AttributeList* second = nullptr);
 
 }  // namespace zorad::store

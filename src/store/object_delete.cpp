@@ -1,6 +1,6 @@
-// Deleting a token object. In one reader transaction: the card's identity,
-// the object's area and header (the map re-read when another process
-// changed the object), then for a private key its public partner unlinked
+// Deleting a token object. In one reader transaction: the object confirmed
+// on the card (ConfirmTokenObject: the card's identity, the area's table,
+// the object found again when another process moved it), then for a private key its public partner unlinked
 // and its key slot regenerated, then the table written without the object,
 // and last its freed blocks erased.
 //
@@ -16,9 +16,9 @@
 #include "card/area.h"
 #include "card/area_select.h"
 #include "card/token.h"
-#include "card/token_identity.h"
 #include "card/token_transaction.h"
 #include "store/key_slot.h"
+#include "store/object_confirm.h"
 #include "store/object_maps.h"
 #include "store/object_record.h"
 #include "store/object_refresh.h"
@@ -33,24 +33,6 @@ namespace {
 CK_RV Failed(CK_RV rv) {
   ZORAD_TRACE(trace::kOperations, "DeleteTokenObject: %x\n", static_cast<unsigned>(rv));
   return rv;
-}
-
-// Selects the area and makes sure the map entry still describes the card:
-// a changed header means another process rewrote or replaced the object, so
-// the area's map is read again. The entry found afterwards, or null.
-CK_RV Recheck(slot::Slot& slot, uint32_t id, bool isPrivate, TokenObject*& object) {
-  CK_RV rv = card::IsTheSameToken(slot);
-  if (rv == CKR_OK) rv = card::SelectArea(slot, isPrivate);
-  if (rv != CKR_OK) return rv;
-  if (!object) return CKR_OBJECT_HANDLE_INVALID;
-  bool changed = false;
-  rv = RereadTokenObjectHeader(slot, *object, changed);
-  if (rv == CKR_OK && changed) rv = RefreshTokenObjects(slot);
-  if (rv != CKR_OK) return rv;
-  ObjectMap& objects = MapsOf(*slot.token).ObjectsOf(card::AreaOf(isPrivate));
-  const auto it = objects.find(id);
-  object = it == objects.end() ? nullptr : &it->second;
-  return object ? CKR_OK : CKR_OBJECT_HANDLE_INVALID;
 }
 
 // The object's class: from the attributes held in memory, or read from the
@@ -118,11 +100,12 @@ CK_RV RetireKey(slot::Slot& slot, bool isPrivate, uint32_t keyId, TokenObject*& 
   return rv;
 }
 
-CK_RV RemoveFromCard(slot::Slot& slot, uint32_t id, bool isPrivate, TokenObject* object,
-                     std::optional<uint32_t>& partnerId) {
+CK_RV RemoveFromCard(slot::Slot& slot, const ObjectKey& key, std::optional<uint32_t>& partnerId) {
   card::Token& token = *slot.token;
-  CK_RV rv = Recheck(slot, id, isPrivate, object);
-  if (rv != CKR_OK) return rv;
+  const bool isPrivate = key.area == card::Area::kPrivate;
+  const Confirmed found = ConfirmTokenObject(slot, key, kToDelete);
+  if (found.rv != CKR_OK) return found.rv;
+  TokenObject* object = found.object;
   std::optional<card::AllocationTable> copy;
   try {
     copy = *token.objects.toat;
@@ -134,15 +117,15 @@ CK_RV RemoveFromCard(slot::Slot& slot, uint32_t id, bool isPrivate, TokenObject*
   if (!firstBlock) return CKR_GENERAL_ERROR;
   const uint8_t ni = previous.Entries()[*firstBlock];
   uint32_t objectClass = 0;
-  rv = ClassOf(slot, *object, objectClass);
+  CK_RV rv = ClassOf(slot, *object, objectClass);
   // A private key without a key reference has no slot to regenerate.
   if (rv == CKR_OK && objectClass == CKO_PRIVATE_KEY && object->toh.keyRef != 0) {
-    rv = RetireKey(slot, isPrivate, id, object, partnerId);
+    rv = RetireKey(slot, isPrivate, key.id, object, partnerId);
   }
   if (rv == CKR_OK) rv = DeleteObjectFromTOAT(token, ni);
   if (rv == CKR_OK) rv = card::UpdateTOAT(slot);
   if (rv != CKR_OK) return rv;
-  MapsOf(token).ObjectsOf(card::AreaOf(isPrivate)).erase(id);
+  MapsOf(token).ObjectsOf(key.area).erase(key.id);
   // The object is gone from the card; blocks left unerased are unlisted.
   if (card::ClearBlocksByTOAT(slot, previous) != CKR_OK) {
     ZORAD_TRACE(trace::kSteps, "DeleteTokenObject: freed blocks not all erased\n");
@@ -152,19 +135,20 @@ CK_RV RemoveFromCard(slot::Slot& slot, uint32_t id, bool isPrivate, TokenObject*
 
 }  // namespace
 
-CK_RV DeleteTokenObject(slot::Slot& slot, uint32_t id, uint32_t* partnerId) {
+CK_RV DeleteTokenObject(slot::Slot& slot, const ObjectKey& key, uint32_t* partnerId) {
   ZORAD_TRACE(trace::kOperations, "DeleteTokenObject\n");
   if (!slot.token || !slot.reader) return Failed(CKR_FUNCTION_FAILED);
   if (slot.token->objects.objectsStale) return Failed(CKR_DEVICE_ERROR);
-  bool isPrivate = false;
-  TokenObject* object = FindTokenObject(slot, id, &isPrivate);
-  if (!object) return Failed(CKR_OBJECT_HANDLE_INVALID);
+  if (!FindTokenObject(slot, key)) return Failed(CKR_OBJECT_HANDLE_INVALID);
   card::TokenTransaction transaction(slot);
   if (transaction.BeginAndSelect(CKR_FUNCTION_FAILED) != CKR_OK) {
     return Failed(CKR_FUNCTION_FAILED);
   }
   std::optional<uint32_t> partner;
-  const CK_RV reason = RemoveFromCard(slot, id, isPrivate, object, partner);
+  const CK_RV reason = RemoveFromCard(slot, key, partner);
+  // An object another process deleted, or a login the card ended, is no
+  // fault of the card: nothing was written.
+  if (reason == kToDelete.whenGone || reason == CKR_USER_NOT_LOGGED_IN) return Failed(reason);
   if (reason != CKR_OK) {
     slot.token->objects.objectsStale = true;
     transaction.End();

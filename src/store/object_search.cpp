@@ -5,6 +5,7 @@
 #include "card/token_identity.h"
 #include "card/token_transaction.h"
 #include "reader/reader.h"
+#include "store/object_confirm.h"
 #include "store/object_maps.h"
 #include "store/object_record.h"
 #include "store/token_refresh.h"
@@ -13,54 +14,41 @@
 namespace zorad::store {
 namespace {
 
-struct Position {
-  uint32_t id = 0;  // the object's key in its map: the enumeration's position
-  TokenObject* object = nullptr;
-  bool isPrivate = false;
-};
+// An area holds at most 255 objects (the table's object numbers): a walk
+// over both ends after this many steps, whatever the card holds.
+constexpr size_t kMaxWalkSteps = 2 * 255 + 1;
 
-// The first object of `map` from `it` on, in the given area.
-Position At(ObjectMap& map, ObjectMap::iterator it, bool isPrivate) {
-  return it == map.end() ? Position{} : Position{it->first, &it->second, isPrivate};
+// The key after `previous` in walking order: the private area (while it
+// is readable) before the public one, each in ascending id. Id 0 at the end.
+ObjectKey NextKey(slot::Slot& slot, const ObjectKey& previous) {
+  ObjectMaps& cache = MapsOf(*slot.token);
+  const bool privateReadable = slot.loginState == card::kUser;
+  const bool start = previous.id == 0;
+  if (privateReadable && (start || previous.area == card::Area::kPrivate)) {
+    const ObjectMap& priv = cache.privateObjects;
+    const auto it = start ? priv.begin() : priv.upper_bound(previous.id);
+    if (it != priv.end()) return PrivateObject(it->first);
+  }
+  const ObjectMap& pub = cache.publicObjects;
+  const bool fromPublic = !start && previous.area == card::Area::kPublic;
+  const auto it = fromPublic ? pub.upper_bound(previous.id) : pub.begin();
+  return it == pub.end() ? ObjectKey{} : PublicObject(it->first);
 }
 
-// The object after `previousId`: private objects first, then public ones.
-// nullopt when `previousId` is in neither map; a null object at the end.
-std::optional<Position> NextObject(ObjectMaps& cache, uint32_t previousId) {
-  ObjectMap& priv = cache.privateObjects;
-  ObjectMap& pub = cache.publicObjects;
-  if (previousId == 0) {
-    return priv.empty() ? At(pub, pub.begin(), false) : At(priv, priv.begin(), true);
-  }
-  if (auto it = priv.find(previousId); it != priv.end()) {
-    if (++it != priv.end()) return At(priv, it, true);
-    return At(pub, pub.begin(), false);
-  }
-  if (auto it = pub.find(previousId); it != pub.end()) return At(pub, ++it, false);
-  return std::nullopt;
-}
-
-// Reads the chosen object fresh from the card inside one transaction.
-// `damaged` tells a record the card handed out in full that fails its
-// checks (a rewrite in place cut short); the cache still matches the card
-// then.
-CK_RV ReadFresh(slot::Slot& slot, const Position& next, bool& damaged) {
+// Reads the object fresh from the card inside one transaction. `damaged`
+// tells a record the card handed out in full that fails its checks (a
+// rewrite in place cut short); the cache still matches the card then.
+CK_RV ReadFresh(slot::Slot& slot, const ObjectKey& key, TokenObject*& object, bool& damaged) {
   card::TokenTransaction transaction(slot);
   if (transaction.BeginAndSelect(CKR_FUNCTION_FAILED) != CKR_OK) return CKR_FUNCTION_FAILED;
-  CK_RV rv = card::IsTheSameToken(slot);
-  if (rv != CKR_OK) return rv;
-  rv = card::SelectArea(slot, next.isPrivate);
-  if (rv != CKR_OK) return rv;
-  bool changed = false;
-  if (RereadTokenObjectHeader(slot, *next.object, changed) != CKR_OK || changed) {
-    return CKR_FUNCTION_FAILED;
-  }
   const bool wasStale = slot.token->objects.objectsStale;
-  rv = ReadTokenObjectAttributes(slot, *next.object, &damaged);
-  if (rv != CKR_OK) {
+  const Confirmed c = ConfirmTokenObject(slot, key, kToRead);
+  damaged = c.damaged;
+  if (c.rv != CKR_OK) {
     if (damaged) slot.token->objects.objectsStale = wasStale;
-    return rv;
+    return c.rv;
   }
+  object = c.object;
   return transaction.End();
 }
 
@@ -71,27 +59,15 @@ CK_RV Traced(const char* operation, CK_RV rv) {
 
 }  // namespace
 
-TokenObject* FindTokenObject(slot::Slot& slot, uint32_t id, bool* isPrivate) {
-  if (!slot.token) return nullptr;
-  ObjectMaps& cache = MapsOf(*slot.token);
-  TokenObject* found = nullptr;
-  bool fromPrivate = false;
-  if (slot.loginState == card::kUser) {
-    fromPrivate = true;
-    if (auto it = cache.privateObjects.find(id); it != cache.privateObjects.end()) {
-      found = &it->second;
-    }
-  }
-  if (!found) {
-    fromPrivate = false;
-    if (auto it = cache.publicObjects.find(id); it != cache.publicObjects.end()) {
-      found = &it->second;
-    }
-  }
-  if (isPrivate) *isPrivate = fromPrivate;
+TokenObject* FindTokenObject(slot::Slot& slot, const ObjectKey& key) {
+  if (!slot.token || key.id == 0) return nullptr;
+  const bool isPrivate = key.area == card::Area::kPrivate;
+  if (isPrivate && slot.loginState != card::kUser) return nullptr;
+  ObjectMap& objects = MapsOf(*slot.token).ObjectsOf(key.area);
+  const auto it = objects.find(key.id);
   ZORAD_TRACE(trace::kOperations, "FindTokenObject: object is %s\n",
-              fromPrivate ? "Private" : "Public");
-  return found;
+              isPrivate ? "Private" : "Public");
+  return it == objects.end() ? nullptr : &it->second;
 }
 
 CK_RV SeekTokenObjectInit(slot::Slot& slot) {
@@ -110,36 +86,37 @@ CK_RV SeekTokenObjectInit(slot::Slot& slot) {
   return CKR_OK;
 }
 
-CK_RV SeekTokenObject(slot::Slot& slot, uint32_t previousId, const AttributeList** attributes,
-                      uint32_t* id) {
+CK_RV SeekTokenObject(slot::Slot& slot, const ObjectKey& previous,
+                      const AttributeList** attributes, ObjectKey* found) {
   ZORAD_TRACE(trace::kOperations, "SeekTokenObject\n");
-  if (!slot.token || !slot.reader || !attributes || !id) {
+  if (!slot.token || !slot.reader || !attributes || !found) {
     return Traced("SeekTokenObject", CKR_FUNCTION_FAILED);
   }
+  ObjectKey at = previous;  // `found` may name the same key
   *attributes = nullptr;
-  *id = 0;
+  *found = ObjectKey{};
   // A damaged record is passed over: reporting it would end every search
   // there and hide all the objects after it. Reading it through a handle
-  // still reports it. Each step moves on in the maps' id order, so the walk
-  // ends after at most one step per object, whatever the card holds.
-  ObjectMaps& cache = MapsOf(*slot.token);
-  const size_t objects = cache.privateObjects.size() + cache.publicObjects.size();
-  uint32_t previous = previousId;
-  for (size_t step = 0; step <= objects; ++step) {
-    const auto next = NextObject(cache, previous);
-    if (!next) return Traced("SeekTokenObject", CKR_FUNCTION_FAILED);
-    if (!next->object) return CKR_OK;  // the end: no result line
-    previous = next->id;
+  // still reports it. So is an object gone from the card since the search
+  // began (this application or another destroyed it).
+  for (size_t step = 0; step < kMaxWalkSteps; ++step) {
+    at = NextKey(slot, at);
+    if (at.id == 0) return CKR_OK;  // the end: no result line
+    TokenObject* object = nullptr;
     bool damaged = false;
-    const CK_RV rv = ReadFresh(slot, *next, damaged);
+    const CK_RV rv = ReadFresh(slot, at, object, damaged);
     if (rv == CKR_OK) {
-      *attributes = &next->object->attributes;
-      *id = previous;
+      *attributes = &object->attributes;
+      *found = at;
       ZORAD_TRACE(trace::kOperations, "SeekTokenObject: 0\n");
       return CKR_OK;
     }
+    if (rv == kToRead.whenGone) {
+      ZORAD_TRACE(trace::kOperations, "SeekTokenObject: %08x gone, passed over\n", at.id);
+      continue;
+    }
     if (!damaged) return Traced("SeekTokenObject", rv);
-    ZORAD_TRACE(trace::kOperations, "SeekTokenObject: %08x damaged, passed over\n", previous);
+    ZORAD_TRACE(trace::kOperations, "SeekTokenObject: %08x damaged, passed over\n", at.id);
   }
   return Traced("SeekTokenObject", CKR_FUNCTION_FAILED);
 }

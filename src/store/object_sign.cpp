@@ -1,12 +1,10 @@
 #include "store/object_sign.h"
 
-#include "card/area_select.h"
 #include "card/token.h"
-#include "card/token_identity.h"
 #include "card/token_sign.h"
 #include "card/token_transaction.h"
 #include "reader/reader.h"
-#include "store/object_record.h"
+#include "store/object_confirm.h"
 #include "store/object_search.h"
 #include "trace/trace.h"
 
@@ -18,64 +16,45 @@ CK_RV Traced(const char* operation, CK_RV rv) {
   return rv;
 }
 
-CK_RV CheckInit(slot::Slot& slot, CK_MECHANISM_TYPE mechanism, uint32_t keyId) {
-  if (keyId == 0) return CKR_ARGUMENTS_BAD;
+CK_RV CheckInit(slot::Slot& slot, CK_MECHANISM_TYPE mechanism, const ObjectKey& key) {
+  if (key.id == 0) return CKR_ARGUMENTS_BAD;
   if (!slot.token) return CKR_FUNCTION_FAILED;
   if (slot.token->objects.objectsStale) return CKR_DEVICE_ERROR;
   if (!card::IsSignatureMechanism(mechanism)) return CKR_MECHANISM_INVALID;
-  return FindTokenObject(slot, keyId) ? CKR_OK : CKR_OBJECT_HANDLE_INVALID;
+  return FindTokenObject(slot, key) ? CKR_OK : CKR_OBJECT_HANDLE_INVALID;
 }
 
 // What can be refused without the card: everything the request itself
 // gets wrong, so that no command is sent for a call that cannot succeed.
-CK_RV CheckRequest(const slot::Slot& slot, uint32_t keyId, CK_MECHANISM_TYPE mechanism,
+CK_RV CheckRequest(const slot::Slot& slot, const ObjectKey& key, CK_MECHANISM_TYPE mechanism,
                    const uint8_t* data, size_t dataLength) {
   if (data == nullptr || dataLength == 0) return CKR_ARGUMENTS_BAD;
   if (!slot.token) return CKR_FUNCTION_FAILED;
   if (slot.token->objects.objectsStale) return CKR_DEVICE_ERROR;
-  if (keyId == 0 || !card::IsSignatureMechanism(mechanism)) return CKR_OPERATION_NOT_INITIALIZED;
+  if (key.id == 0 || !card::IsSignatureMechanism(mechanism)) return CKR_OPERATION_NOT_INITIALIZED;
   if (mechanism == CKM_GOSTR3410 && dataLength != card::kGostHashLength) return CKR_ARGUMENTS_BAD;
   return CKR_OK;
 }
 
-// Makes sure the key is still what the cache says: its area selected (the
-// table read and checked again) and its header unchanged on the card.
-CK_RV ConfirmKey(slot::Slot& slot, TokenObject& key, bool isPrivate) {
-  const CK_RV selected = card::SelectArea(slot, isPrivate);
-  if (selected != CKR_OK) return selected;
-  bool changed = false;
-  if (RereadTokenObjectHeader(slot, key, changed) != CKR_OK || changed) {
-    ZORAD_TRACE(trace::kSteps, "...key object changed on the card\n");
-    return CKR_FUNCTION_FAILED;
-  }
-  return CKR_OK;
-}
-
-// TokenSign inside its transaction, after the application was selected.
-CK_RV SignOnCard(slot::Slot& slot, uint32_t keyId, CK_MECHANISM_TYPE mechanism, const uint8_t* data,
-                 size_t dataLength, uint8_t* signature, size_t* signatureLength) {
-  bool isPrivate = false;
-  TokenObject* key = FindTokenObject(slot, keyId, &isPrivate);
-  if (key == nullptr) return CKR_OBJECT_HANDLE_INVALID;
-  CK_RV rv = card::IsTheSameToken(slot);
-  if (rv == CKR_OK) rv = ConfirmKey(slot, *key, isPrivate);
-  if (rv != CKR_OK) return rv;
-  return card::SignWithKey(slot.reader.get(), key->toh.keyRef, mechanism, data, dataLength,
+// TokenSign inside its transaction, after the application was selected:
+// the key must still be on the card where its handle found it (another
+// process may have deleted it and given its key slot to a new key).
+CK_RV SignOnCard(slot::Slot& slot, const ObjectKey& key, CK_MECHANISM_TYPE mechanism,
+                 const uint8_t* data, size_t dataLength, uint8_t* signature,
+                 size_t* signatureLength) {
+  const Confirmed c = ConfirmTokenObject(slot, key, kToSign);
+  if (c.rv != CKR_OK) return c.rv;
+  return card::SignWithKey(slot.reader.get(), c.object->toh.keyRef, mechanism, data, dataLength,
                            signature, signatureLength);
 }
 
 // TokenVerify inside its transaction, after the application was selected.
-CK_RV VerifyOnCard(slot::Slot& slot, uint32_t keyId, CK_MECHANISM_TYPE mechanism,
+CK_RV VerifyOnCard(slot::Slot& slot, const ObjectKey& key, CK_MECHANISM_TYPE mechanism,
                    const uint8_t* data, size_t dataLength, const uint8_t* signature,
                    size_t signatureLength) {
-  CK_RV rv = card::IsTheSameToken(slot);
-  if (rv != CKR_OK) return rv;
-  bool isPrivate = false;
-  TokenObject* key = FindTokenObject(slot, keyId, &isPrivate);
-  if (key == nullptr) return CKR_OBJECT_HANDLE_INVALID;
-  rv = ConfirmKey(slot, *key, isPrivate);
-  if (rv != CKR_OK) return rv;
-  return card::VerifyWithKey(slot.reader.get(), key->toh.keyRef, mechanism, data, dataLength,
+  const Confirmed c = ConfirmTokenObject(slot, key, kToSign);
+  if (c.rv != CKR_OK) return c.rv;
+  return card::VerifyWithKey(slot.reader.get(), c.object->toh.keyRef, mechanism, data, dataLength,
                              signature, signatureLength);
 }
 
@@ -96,41 +75,42 @@ CK_RV InTransaction(slot::Slot& slot, Operation&& operation) {
 
 }  // namespace
 
-CK_RV TokenSignInit(slot::Slot& slot, CK_MECHANISM_TYPE mechanism, uint32_t keyId) {
+CK_RV TokenSignInit(slot::Slot& slot, CK_MECHANISM_TYPE mechanism, const ObjectKey& key) {
   ZORAD_TRACE(trace::kOperations, "TokenSignInit\n");
-  return Traced("TokenSignInit", CheckInit(slot, mechanism, keyId));
+  return Traced("TokenSignInit", CheckInit(slot, mechanism, key));
 }
 
-CK_RV TokenVerifyInit(slot::Slot& slot, CK_MECHANISM_TYPE mechanism, uint32_t keyId) {
+CK_RV TokenVerifyInit(slot::Slot& slot, CK_MECHANISM_TYPE mechanism, const ObjectKey& key) {
   ZORAD_TRACE(trace::kOperations, "TokenVerifyInit\n");
-  return Traced("TokenVerifyInit", CheckInit(slot, mechanism, keyId));
+  return Traced("TokenVerifyInit", CheckInit(slot, mechanism, key));
 }
 
-CK_RV TokenSign(slot::Slot& slot, uint32_t keyId, CK_MECHANISM_TYPE mechanism, const uint8_t* data,
-                size_t dataLength, uint8_t* signature, size_t* signatureLength) {
+CK_RV TokenSign(slot::Slot& slot, const ObjectKey& key, CK_MECHANISM_TYPE mechanism,
+                const uint8_t* data, size_t dataLength, uint8_t* signature,
+                size_t* signatureLength) {
   ZORAD_TRACE(trace::kOperations, "TokenSign\n");
   if (signature == nullptr || signatureLength == nullptr) {
     return Traced("TokenSign", CKR_ARGUMENTS_BAD);
   }
-  const CK_RV checked = CheckRequest(slot, keyId, mechanism, data, dataLength);
+  const CK_RV checked = CheckRequest(slot, key, mechanism, data, dataLength);
   if (checked != CKR_OK) return Traced("TokenSign", checked);
   return Traced("TokenSign", InTransaction(slot, [&] {
-                  return SignOnCard(slot, keyId, mechanism, data, dataLength, signature,
+                  return SignOnCard(slot, key, mechanism, data, dataLength, signature,
                                     signatureLength);
                 }));
 }
 
-CK_RV TokenVerify(slot::Slot& slot, uint32_t keyId, CK_MECHANISM_TYPE mechanism,
+CK_RV TokenVerify(slot::Slot& slot, const ObjectKey& key, CK_MECHANISM_TYPE mechanism,
                   const uint8_t* data, size_t dataLength, const uint8_t* signature,
                   size_t signatureLength) {
   ZORAD_TRACE(trace::kOperations, "TokenVerify\n");
   if (signature == nullptr || signatureLength == 0) {
     return Traced("TokenVerify", CKR_ARGUMENTS_BAD);
   }
-  const CK_RV checked = CheckRequest(slot, keyId, mechanism, data, dataLength);
+  const CK_RV checked = CheckRequest(slot, key, mechanism, data, dataLength);
   if (checked != CKR_OK) return Traced("TokenVerify", checked);
   return Traced("TokenVerify", InTransaction(slot, [&] {
-                  return VerifyOnCard(slot, keyId, mechanism, data, dataLength, signature,
+                  return VerifyOnCard(slot, key, mechanism, data, dataLength, signature,
                                       signatureLength);
                 }));
 }

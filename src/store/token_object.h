@@ -9,6 +9,9 @@
 #include <span>
 #include <vector>
 
+#include "card/object_cache.h"
+#include "card/secure_buffer.h"
+
 namespace zorad::store {
 
 // Attribute type -> value bytes, ascending by type. Templates and attribute
@@ -54,5 +57,37 @@ struct TokenObject {
 
 // One area's objects by id, ascending.
 using ObjectMap = std::map<uint32_t, TokenObject>;
+
+// Zeroes every value of the list (the list keeps its entries).
+inline void WipeAttributeValues(AttributeList& list) {
+  for (auto& [type, value] : list) card::SecureWipe(value.data(), value.size());
+}
+
+// Wipes a list's values when the scope ends: for lists that may carry key
+// material (an imported key's value), so that nothing of it stays behind in
+// freed memory.
+class WipedOnExit {
+ public:
+  explicit WipedOnExit(AttributeList& list) : list_(list) {}
+  ~WipedOnExit() { WipeAttributeValues(list_); }
+  WipedOnExit(const WipedOnExit&) = delete;
+  WipedOnExit& operator=(const WipedOnExit&) = delete;
+
+ private:
+  AttributeList& list_;
+};
+
+// What names a token object: its area and its id. Ids are unique within an
+// area only; the same id may stand in both.
+struct ObjectKey {
+  card::Area area = card::Area::kPublic;
+  uint32_t id = 0;  // 0: no object
+
+  bool operator==(const ObjectKey&) const = default;
+  auto operator<=>(const ObjectKey&) const = default;
+};
+
+inline ObjectKey PublicObject(uint32_t id) { return {card::Area::kPublic, id}; }
+inline ObjectKey PrivateObject(uint32_t id) { return {card::Area::kPrivate, id}; }
 
 }  // namespace zorad::store

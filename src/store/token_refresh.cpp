@@ -24,7 +24,11 @@ CK_RV RefreshAreas(slot::Slot& slot, card::Token& token, bool* changed) {
   CK_RV rv = RefreshArea(slot, false, token.freePublicMemory, publicChanged);
   if (rv != CKR_OK) return rv;
   if (changed != nullptr) *changed = publicChanged;
-  if (slot.loginState != card::kUser) return CKR_OK;
+  if (slot.loginState != card::kUser) {
+    // Out of sight without the login (also after a card reset ended it).
+    MapsOf(token).privateObjects.clear();
+    return CKR_OK;
+  }
   bool privateChanged = false;
   rv = RefreshArea(slot, true, token.freePrivateMemory, privateChanged);
   if (rv != CKR_OK) return rv;

@@ -16,8 +16,8 @@ constexpr uint8_t kReadBinary = 0xB0;
 class AttributeReuseTest : public StoreOpsTest {};
 
 TEST_F(AttributeReuseTest, RefreshKeepsTheAttributesOfUnchangedRecordsOnly) {
-  const uint32_t kept = Create(DataTemplate("kept", kPublic));
-  const uint32_t rewritten = Create(DataTemplate("rewritten", kPublic));
+  const store::ObjectKey kept = Create(DataTemplate("kept", kPublic));
+  const store::ObjectKey rewritten = Create(DataTemplate("rewritten", kPublic));
   ASSERT_CKR(CKR_OK, store::SetTokenAttributeValues(AnotherProcess(), rewritten,
                                                     {{CKA_LABEL, Text("other")}}));
   Create(DataTemplate("third", kPublic));  // refreshes the public object list
@@ -32,7 +32,7 @@ TEST_F(AttributeReuseTest, PrivateKeyDeletedAfterARefreshIsNotReadAgain) {
   ClearLog();
   uint32_t partner = 0;
   ASSERT_CKR(CKR_OK, store::DeleteTokenObject(slot_, privateKey, &partner));
-  EXPECT_EQ(publicKey, partner);
+  EXPECT_EQ(publicKey.id, partner);
   EXPECT_EQ(1u, Count(kKeyPair)) << "the key slot is regenerated";
   EXPECT_EQ(3u, Count(kReadBinary)) << "the table and both headers, no body";
 }

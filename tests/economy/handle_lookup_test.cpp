@@ -22,7 +22,7 @@ double ThreadSeconds() {
 }
 
 // The least CPU time of five rounds of 2,000 lookups of one card id.
-double LookupSeconds(uint32_t cardId) {
+double LookupSeconds(const store::ObjectKey& cardId) {
   double best = 1e9;
   for (int round = 0; round < 5; ++round) {
     const double start = ThreadSeconds();
@@ -35,22 +35,24 @@ double LookupSeconds(uint32_t cardId) {
 }
 
 TEST(HandleLookupTest, TokenObjectHandleIsFoundWithoutWalkingSessionObjects) {
-  const uint32_t first = session::NewObjectHandle(0, kSlot, {}, 0x1001);
-  const double alone = LookupSeconds(0x1001);
+  const store::ObjectKey firstKey = store::PublicObject(0x1001);
+  const store::ObjectKey laterKey = store::PublicObject(0x1002);
+  const uint32_t first = session::NewTokenObjectHandle(kSlot, firstKey, {});
+  const double alone = LookupSeconds(firstKey);
   for (int i = 0; i < 20000; ++i) session::NewObject(kOwner, kSlot, {});
   // Made after the session objects, so that a walk in handle order meets
   // all of them first.
-  const uint32_t later = session::NewObjectHandle(0, kSlot, {}, 0x1002);
-  const double beside = LookupSeconds(0x1002);
-  EXPECT_EQ(later, session::FindTokenObjectHandle(kSlot, 0x1002));
-  EXPECT_EQ(first, session::FindTokenObjectHandle(kSlot, 0x1001));
+  const uint32_t later = session::NewTokenObjectHandle(kSlot, laterKey, {});
+  const double beside = LookupSeconds(laterKey);
+  EXPECT_EQ(later, session::FindTokenObjectHandle(kSlot, laterKey));
+  EXPECT_EQ(first, session::FindTokenObjectHandle(kSlot, firstKey));
   // A walk costs thousands of times more; an index lookup about the same.
   EXPECT_LT(beside, 20 * alone + 1e-4) << "alone " << alone << " s, beside " << beside << " s";
 
   session::DestroySessionObjects(kOwner);
-  EXPECT_EQ(later, session::FindTokenObjectHandle(kSlot, 0x1002));
+  EXPECT_EQ(later, session::FindTokenObjectHandle(kSlot, laterKey));
   EXPECT_EQ(CKR_OK, session::DestroyObjectEntry(later));
-  EXPECT_EQ(0u, session::FindTokenObjectHandle(kSlot, 0x1002)) << "a destroyed entry is gone";
+  EXPECT_EQ(0u, session::FindTokenObjectHandle(kSlot, laterKey)) << "a destroyed entry is gone";
   EXPECT_EQ(CKR_OK, session::DestroyObjectEntry(first));
 }
 

@@ -81,10 +81,10 @@ class IntegerAttributesOnCardTest : public UserSessionTest {
                                    {CKA_KEY_TYPE, Card(CKK_GOSTR3410)},
                                    {CKA_TOKEN, {1}},
                                    {CKA_GOSTR3410_PARAMS, paramSetA}};
-    uint32_t privateId = 0, publicId = 0;
+    store::ObjectKey privateId, publicId;
     EXPECT_CKR(CKR_OK,
                store::CreateTokenObject(*slot, &privateId, privateKey, &publicId, &publicKey));
-    return privateId;
+    return privateId.id;
   }
 };
 
@@ -109,7 +109,7 @@ TEST_F(IntegerAttributesOnCardTest, CreatedObjectsKeepTheCardsForm) {
   const session::ObjectEntry* entry = session::FindObjectEntry(onCard);
   ASSERT_NE(nullptr, entry);
   store::AttributeList stored;
-  ASSERT_CKR(CKR_OK, store::GetTokenAttributeValues(*slot::FindSlot(slotId_), entry->tokenObjectId,
+  ASSERT_CKR(CKR_OK, store::GetTokenAttributeValues(*slot::FindSlot(slotId_), entry->tokenObject,
                                                     stored));
   EXPECT_EQ(Card(CKO_DATA), stored[CKA_CLASS]);
   EXPECT_EQ(Card(CKO_DATA), session::FindObjectEntry(inMemory)->attributes.at(CKA_CLASS));

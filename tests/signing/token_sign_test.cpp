@@ -15,6 +15,9 @@ namespace {
 
 constexpr uint32_t kPrivateKeyId = 0x11223344;
 constexpr uint32_t kPublicKeyId = 0x55667788;
+const store::ObjectKey kPrivateKey = store::PrivateObject(kPrivateKeyId);
+const store::ObjectKey kPublicKey = store::PublicObject(kPublicKeyId);
+const store::ObjectKey kUnknownKey = store::PrivateObject(0x0BADF00D);
 constexpr uint8_t kKeyRef = 1;
 constexpr uint8_t kParamSet = 2;
 
@@ -55,7 +58,7 @@ class TokenSignTest : public CardSlotTest {
   virtual sim::CardPersonalisation Personalisation() const { return {}; }
 
   CK_RV Sign(CK_MECHANISM_TYPE mechanism, const Bytes& data, Bytes& signature,
-             uint32_t keyId = kPrivateKeyId) {
+             const store::ObjectKey& keyId = kPrivateKey) {
     signature.assign(card::kGostSignatureLength, 0);
     size_t length = signature.size();
     const CK_RV rv = store::TokenSign(slot_, keyId, mechanism, data.data(), data.size(),
@@ -64,7 +67,7 @@ class TokenSignTest : public CardSlotTest {
     return rv;
   }
   CK_RV Verify(CK_MECHANISM_TYPE mechanism, const Bytes& data, const Bytes& signature,
-               uint32_t keyId = kPublicKeyId) {
+               const store::ObjectKey& keyId = kPublicKey) {
     return store::TokenVerify(slot_, keyId, mechanism, data.data(), data.size(), signature.data(),
                               signature.size());
   }
@@ -151,17 +154,17 @@ TEST_F(TokenSignTest, VerifiesWithThePublicKeyObject) {
 TEST_F(TokenSignTest, RequestsThatCannotSucceedNeverReachTheCard) {
   struct Case {
     const char* what;
-    uint32_t keyId;
+    store::ObjectKey keyId;
     CK_MECHANISM_TYPE mechanism;
     size_t dataLength;
     CK_RV expected;
   };
   const Case cases[] = {
-      {"hash of 31 bytes", kPrivateKeyId, CKM_GOSTR3410, 31, CKR_ARGUMENTS_BAD},
-      {"hash of 33 bytes", kPrivateKeyId, CKM_GOSTR3410, 33, CKR_ARGUMENTS_BAD},
-      {"no data", kPrivateKeyId, CKM_GOSTR3410_WITH_GOSTR3411, 0, CKR_ARGUMENTS_BAD},
-      {"key already used", 0, CKM_GOSTR3410, 32, CKR_OPERATION_NOT_INITIALIZED},
-      {"no signature mechanism", kPrivateKeyId, CKM_GOSTR3410_KEY_PAIR_GEN, 32,
+      {"hash of 31 bytes", kPrivateKey, CKM_GOSTR3410, 31, CKR_ARGUMENTS_BAD},
+      {"hash of 33 bytes", kPrivateKey, CKM_GOSTR3410, 33, CKR_ARGUMENTS_BAD},
+      {"no data", kPrivateKey, CKM_GOSTR3410_WITH_GOSTR3411, 0, CKR_ARGUMENTS_BAD},
+      {"key already used", {}, CKM_GOSTR3410, 32, CKR_OPERATION_NOT_INITIALIZED},
+      {"no signature mechanism", kPrivateKey, CKM_GOSTR3410_KEY_PAIR_GEN, 32,
        CKR_OPERATION_NOT_INITIALIZED},
   };
   for (const Case& c : cases) {
@@ -170,16 +173,16 @@ TEST_F(TokenSignTest, RequestsThatCannotSucceedNeverReachTheCard) {
     Bytes signature;
     EXPECT_CKR(c.expected, Sign(c.mechanism, data, signature, c.keyId));
     EXPECT_CKR(c.expected,
-               Verify(c.mechanism, data, Bytes(64, 1), c.keyId == 0 ? 0 : kPublicKeyId));
+               Verify(c.mechanism, data, Bytes(64, 1), c.keyId.id == 0 ? c.keyId : kPublicKey));
   }
   EXPECT_TRUE(Commands().empty());
 
   // Missing buffers.
   const Bytes hash(32, 5);
   size_t length = 64;
-  EXPECT_CKR(CKR_ARGUMENTS_BAD, store::TokenSign(slot_, kPrivateKeyId, CKM_GOSTR3410, hash.data(),
+  EXPECT_CKR(CKR_ARGUMENTS_BAD, store::TokenSign(slot_, kPrivateKey, CKM_GOSTR3410, hash.data(),
                                                  hash.size(), nullptr, &length));
-  EXPECT_CKR(CKR_ARGUMENTS_BAD, store::TokenVerify(slot_, kPublicKeyId, CKM_GOSTR3410, hash.data(),
+  EXPECT_CKR(CKR_ARGUMENTS_BAD, store::TokenVerify(slot_, kPublicKey, CKM_GOSTR3410, hash.data(),
                                                    hash.size(), hash.data(), 0));
   EXPECT_TRUE(Commands().empty());
 
@@ -194,31 +197,42 @@ TEST_F(TokenSignTest, RequestsThatCannotSucceedNeverReachTheCard) {
 TEST_F(TokenSignTest, UnknownKeysAndOtherCards) {
   const Bytes hash(32, 9);
   Bytes signature;
-  EXPECT_CKR(CKR_OBJECT_HANDLE_INVALID, Sign(CKM_GOSTR3410, hash, signature, 0x0BADF00D));
-  EXPECT_CKR(CKR_OBJECT_HANDLE_INVALID, Verify(CKM_GOSTR3410, hash, Bytes(64, 1), 0x0BADF00D));
+  EXPECT_CKR(CKR_KEY_HANDLE_INVALID, Sign(CKM_GOSTR3410, hash, signature, kUnknownKey));
+  EXPECT_CKR(CKR_KEY_HANDLE_INVALID, Verify(CKM_GOSTR3410, hash, Bytes(64, 1), kUnknownKey));
 
-  // The private key is out of sight once nobody is logged in.
+  // The private key is out of reach once nobody is logged in.
   slot_.loginState = card::kNobody;
-  EXPECT_CKR(CKR_OBJECT_HANDLE_INVALID, Sign(CKM_GOSTR3410, hash, signature));
+  EXPECT_CKR(CKR_USER_NOT_LOGGED_IN, Sign(CKM_GOSTR3410, hash, signature));
   slot_.loginState = card::kUser;
 
-  // A card with another serial number: signing looks the key up first,
-  // verifying checks the card first.
+  // A card with another serial number: the key is looked up first, then
+  // the card is checked.
   slot_.token->serialNumber[0] = 'F';
-  EXPECT_CKR(CKR_OBJECT_HANDLE_INVALID, Sign(CKM_GOSTR3410, hash, signature, 0x0BADF00D));
-  EXPECT_CKR(CKR_TOKEN_NOT_RECOGNIZED, Verify(CKM_GOSTR3410, hash, Bytes(64, 1), 0x0BADF00D));
+  EXPECT_CKR(CKR_KEY_HANDLE_INVALID, Sign(CKM_GOSTR3410, hash, signature, kUnknownKey));
+  EXPECT_CKR(CKR_TOKEN_NOT_RECOGNIZED, Verify(CKM_GOSTR3410, hash, Bytes(64, 1)));
   EXPECT_CKR(CKR_TOKEN_NOT_RECOGNIZED, Sign(CKM_GOSTR3410, hash, signature));
   EXPECT_EQ(0u, sim::pcsc::OpenTransactions());
 }
 
-TEST_F(TokenSignTest, KeyRewrittenByAnotherProcessFailsOnceThenWorks) {
+// Another process relabelled the key in place: the same key, it signs.
+TEST_F(TokenSignTest, KeyRewrittenByAnotherProcessStillSigns) {
   WriteKeyObject(true, 0, 1, kPrivateKeyId, kKeyRef, 1);
   const Bytes hash = HashOf(Message(10));
   Bytes signature;
-  EXPECT_CKR(CKR_FUNCTION_FAILED, Sign(CKM_GOSTR3410, hash, signature));
-  EXPECT_EQ(1u, store::MapsOf(*slot_.token).privateObjects.at(kPrivateKeyId).toh.updateCount);
   ASSERT_CKR(CKR_OK, Sign(CKM_GOSTR3410, hash, signature));
+  EXPECT_EQ(1u, store::MapsOf(*slot_.token).privateObjects.at(kPrivateKeyId).toh.updateCount);
   EXPECT_TRUE(Verifies(hash, signature));
+}
+
+// Another process deleted the key (its table entry went, the erase of its
+// block failed) and generated a new pair elsewhere in the same key slot: the
+// kept handle must not sign with that process's new key.
+TEST_F(TokenSignTest, KeyDeletedByAnotherProcessNeverSignsWithItsSuccessor) {
+  WriteKeyObject(true, 0, 0, kPrivateKeyId, kKeyRef);  // unlisted, header left
+  WriteKeyObject(true, 1, 1, 0x0A0B0C0D, kKeyRef);
+  Bytes signature;
+  EXPECT_CKR(CKR_KEY_HANDLE_INVALID, Sign(CKM_GOSTR3410, HashOf(Message(10)), signature));
+  for (const Bytes& command : Commands()) EXPECT_NE(0x2A, command[1]) << "no PSO sent";
 }
 
 TEST_F(TokenSignTest, CardRefusalsAreFunctionFailedAndEndTheTransaction) {
@@ -259,16 +273,16 @@ TEST_F(TokenSignT0Test, SignsAndVerifiesUnderT0) {
 TEST_F(TokenSignTest, InitChecksWithoutTheCard) {
   struct Case {
     const char* what;
-    uint32_t keyId;
+    store::ObjectKey keyId;
     CK_MECHANISM_TYPE mechanism;
     CK_RV expected;
   };
   const Case cases[] = {
-      {"private key, hash given", kPrivateKeyId, CKM_GOSTR3410, CKR_OK},
-      {"public key, hash on card", kPublicKeyId, CKM_GOSTR3410_WITH_GOSTR3411, CKR_OK},
-      {"no key (a session object)", 0, CKM_GOSTR3410, CKR_ARGUMENTS_BAD},
-      {"key pair mechanism", kPrivateKeyId, CKM_GOSTR3410_KEY_PAIR_GEN, CKR_MECHANISM_INVALID},
-      {"unknown key", 0x0BADF00D, CKM_GOSTR3410, CKR_OBJECT_HANDLE_INVALID},
+      {"private key, hash given", kPrivateKey, CKM_GOSTR3410, CKR_OK},
+      {"public key, hash on card", kPublicKey, CKM_GOSTR3410_WITH_GOSTR3411, CKR_OK},
+      {"no key (a session object)", {}, CKM_GOSTR3410, CKR_ARGUMENTS_BAD},
+      {"key pair mechanism", kPrivateKey, CKM_GOSTR3410_KEY_PAIR_GEN, CKR_MECHANISM_INVALID},
+      {"unknown key", kUnknownKey, CKM_GOSTR3410, CKR_OBJECT_HANDLE_INVALID},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -276,9 +290,9 @@ TEST_F(TokenSignTest, InitChecksWithoutTheCard) {
     EXPECT_CKR(c.expected, store::TokenVerifyInit(slot_, c.mechanism, c.keyId));
   }
   slot_.token->objects.objectsStale = true;
-  EXPECT_CKR(CKR_DEVICE_ERROR, store::TokenSignInit(slot_, CKM_GOSTR3410, kPrivateKeyId));
+  EXPECT_CKR(CKR_DEVICE_ERROR, store::TokenSignInit(slot_, CKM_GOSTR3410, kPrivateKey));
   slot_.token.reset();
-  EXPECT_CKR(CKR_FUNCTION_FAILED, store::TokenVerifyInit(slot_, CKM_GOSTR3410, kPublicKeyId));
+  EXPECT_CKR(CKR_FUNCTION_FAILED, store::TokenVerifyInit(slot_, CKM_GOSTR3410, kPublicKey));
   EXPECT_TRUE(Commands().empty());
 }
 

@@ -34,7 +34,7 @@ Bytes Reversed(std::span<const uint8_t> v) { return Bytes(v.rbegin(), v.rend());
 class CreateTest : public StoreOpsTest {};
 
 TEST_F(CreateTest, DataObjectsAndCertificates) {
-  uint32_t id = 0;
+  store::ObjectKey id;
   ASSERT_CKR(CKR_OK, CreateTokenObject(slot_, &id, DataTemplate("pub", false)));
   // Identity, application, area and table, identifiers, one record block,
   // the table.
@@ -44,14 +44,13 @@ TEST_F(CreateTest, DataObjectsAndCertificates) {
             std::vector<Bytes>(c.begin(), c.begin() + 5));
   EXPECT_EQ(WriteAt(64), Head(c[5]));
   EXPECT_EQ(WriteAt(1152), Head(c[6]));
-  bool isPrivate = true;
-  ASSERT_NE(nullptr, store::FindTokenObject(slot_, id, &isPrivate));
-  EXPECT_FALSE(isPrivate);
+  EXPECT_EQ(card::Area::kPublic, id.area);
+  ASSERT_NE(nullptr, store::FindTokenObject(slot_, id));
   EXPECT_EQ(1u, Object(id)->toh.updateCount);
 
-  const uint32_t unflagged = Create(Without(DataTemplate("no flag", true), CKA_PRIVATE));
-  const uint32_t cert = Create(CertificateTemplate("cert"));
-  EXPECT_EQ(1u, maps().publicObjects.count(unflagged));
+  const store::ObjectKey unflagged = Create(Without(DataTemplate("no flag", true), CKA_PRIVATE));
+  const store::ObjectKey cert = Create(CertificateTemplate("cert"));
+  EXPECT_EQ(card::Area::kPublic, unflagged.area);
   EXPECT_EQ((Bytes{1, 1, 1, 0}), TableEntries(kPrivate, 4));
   ASSERT_CKR(CKR_OK, Reinsert());
   EXPECT_EQ(CertificateTemplate("cert"), Read(cert));
@@ -97,12 +96,12 @@ TEST_F(CreateTest, TemplateChecksBeforeTheCard) {
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     const Case& c = cases[i];
-    uint32_t first = 0, second = 0;
+    store::ObjectKey first, second;
     EXPECT_CKR(c.rv, CreateTokenObject(slot_, &first, c.first, c.second ? &second : nullptr,
                                        c.second ? &*c.second : nullptr))
         << "case " << i;
   }
-  uint32_t id = 0;
+  store::ObjectKey id;
   EXPECT_CKR(CKR_GENERAL_ERROR, CreateTokenObject(slot_, nullptr, data));
   EXPECT_CKR(CKR_GENERAL_ERROR, CreateTokenObject(slot_, &id, data, &id, nullptr));
   cache().objectsStale = true;
@@ -139,7 +138,7 @@ TEST_F(CreateTest, KeyPairGenerationCommandSequence) {
 TEST_F(CreateTest, ImportedKeyValuesAreReversedForTheCard) {
   const auto pair = sim::GenerateGostKeyPair(sim::GostCurveForParamSet(2));
   ASSERT_TRUE(pair);
-  const uint32_t priv =
+  const store::ObjectKey priv =
       Create(With(PrivateKeyTemplate("imported"), CKA_VALUE, Reversed(pair->privateKey)));
   // The whole value reversed, to reference 1; never kept in memory.
   Bytes sent{0x00, 0x24, 0x01, 0x01, 0x20};
@@ -153,7 +152,7 @@ TEST_F(CreateTest, ImportedKeyValuesAreReversedForTheCard) {
   const AttributeList publicKey = With(With(PublicKeyTemplate("imported"), CKA_PRIVATE, {0}),
                                        CKA_VALUE, Bytes(value.begin(), value.end()));
   ClearLog();
-  const uint32_t pub = Create(publicKey);
+  const store::ObjectKey pub = Create(publicKey);
   Bytes sentPublic{0x00, 0x24, 0x01, 0x09, 0x40};
   sentPublic.insert(sentPublic.end(), pair->publicKey.begin(), pair->publicKey.end());
   EXPECT_EQ(1u, std::ranges::count(Commands(), sentPublic));
@@ -170,7 +169,7 @@ TEST_F(CreateTest, KeyReferencesAndSpace) {
       With(With(PublicKeyTemplate("x"), CKA_PRIVATE, {0}), CKA_VALUE, Bytes(64, 1));
   ASSERT_CKR(CKR_OK, Attach(slot_, false));
   ClearLog();
-  uint32_t id = 0;
+  store::ObjectKey id;
   EXPECT_CKR(CKR_USER_NOT_LOGGED_IN, CreateTokenObject(slot_, &id, publicKey0));
   EXPECT_TRUE(Commands().empty());
   ASSERT_CKR(CKR_OK, Attach(slot_, true));
@@ -181,7 +180,7 @@ TEST_F(CreateTest, KeyReferencesAndSpace) {
   EXPECT_EQ(3u, Object(GenerateKeyPair("c").first)->toh.keyRef);
   const auto [lastPrivate, last] = GenerateKeyPair("d");
   // References 1-4 taken: refused before any key slot or block is written.
-  uint32_t priv = 0, pub = 0;
+  store::ObjectKey priv, pub;
   const AttributeList publicKey = PublicKeyTemplate("e");
   AttributeList privateKey = PrivateKeyTemplate("e");
   ClearLog();

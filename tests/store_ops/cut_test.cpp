@@ -18,8 +18,8 @@ namespace zorad::test {
 namespace {
 
 struct Before {
-  std::map<uint32_t, std::string> unrelated;  // id -> label
-  uint32_t target = 0;
+  std::map<store::ObjectKey, std::string> unrelated;  // id -> label
+  store::ObjectKey target;
   AttributeList targetAttributes;
 };
 
@@ -52,12 +52,12 @@ Before WithTarget(StoreOpsTest& t) {
 // free after it: a longer label moves it to 4-6, away from its own blocks.
 Before Interleaved(StoreOpsTest& t) {
   Before b = Unrelated(t);
-  const uint32_t gap = t.Fill(kPrivate, 1, "g")[0];
+  const store::ObjectKey gap = t.Fill(kPrivate, 1, "g")[0];
   const auto middle = t.Fill(kPrivate, 3, "m");
   EXPECT_CKR(CKR_OK, store::DeleteTokenObject(t.slot_, gap));
   b.target = t.Fill(kPrivate, 1, std::string(30, 't'))[0];
-  for (uint32_t id : t.Fill(kPrivate, 8, "u")) b.unrelated[id] = t.Label(id);
-  for (uint32_t m : middle) EXPECT_CKR(CKR_OK, store::DeleteTokenObject(t.slot_, m));
+  for (const store::ObjectKey& id : t.Fill(kPrivate, 8, "u")) b.unrelated[id] = t.Label(id);
+  for (const store::ObjectKey& m : middle) EXPECT_CKR(CKR_OK, store::DeleteTokenObject(t.slot_, m));
   b.targetAttributes = t.Read(b.target);
   return b;
 }
@@ -81,13 +81,13 @@ std::vector<Scenario> Scenarios() {
   return {
       {"create", Unrelated,
        [](StoreOpsTest& t, const Before&) {
-         uint32_t id = 0;
+         store::ObjectKey id;
          return store::CreateTokenObject(t.slot_, &id, CertificateTemplate("new"));
        },
        Outcome::kCreated, CertificateTemplate("new")},
       {"generate", Unrelated,
        [](StoreOpsTest& t, const Before&) {
-         uint32_t priv = 0, pub = 0;
+         store::ObjectKey priv, pub;
          const AttributeList a = PrivateKeyTemplate("new"), b = PublicKeyTemplate("new");
          return store::CreateTokenObject(t.slot_, &priv, a, &pub, &b);
        },
@@ -115,14 +115,15 @@ std::vector<Scenario> Scenarios() {
 class CutTest : public StoreOpsTest {
  protected:
   void CheckCreated(const Scenario& s, const Before& before) {
-    std::vector<uint32_t> fresh;
-    for (auto* map : {&maps().publicObjects, &maps().privateObjects}) {
-      for (const auto& entry : *map) {
-        if (!before.unrelated.count(entry.first)) fresh.push_back(entry.first);
+    std::vector<store::ObjectKey> fresh;
+    for (const card::Area area : {card::Area::kPublic, card::Area::kPrivate}) {
+      for (const auto& entry : maps().ObjectsOf(area)) {
+        const store::ObjectKey key{area, entry.first};
+        if (!before.unrelated.count(key)) fresh.push_back(key);
       }
     }
     ASSERT_LE(fresh.size(), s.result.count(CKA_SIGN) ? 2u : 1u);
-    for (uint32_t id : fresh) {
+    for (const store::ObjectKey& id : fresh) {
       const AttributeList read = Read(id);
       if (read.count(CKA_VERIFY)) {
         EXPECT_EQ(64u, read.at(CKA_VALUE).size());

@@ -16,8 +16,8 @@ using store::DeleteTokenObject;
 class DeleteTest : public StoreOpsTest {};
 
 TEST_F(DeleteTest, TableFirstThenTheFreedBlocks) {
-  const uint32_t before = Fill(kPrivate, 1, "before")[0];
-  const uint32_t id = Create(CertificateTemplate("cert"));  // blocks 1-3
+  const store::ObjectKey before = Fill(kPrivate, 1, "before")[0];
+  const store::ObjectKey id = Create(CertificateTemplate("cert"));  // blocks 1-3
   ClearLog();
   uint32_t partner = 0xDEAD;
   ASSERT_CKR(CKR_OK, DeleteTokenObject(slot_, id, &partner));
@@ -42,7 +42,7 @@ TEST_F(DeleteTest, PrivateKeyNeverReadUnlinksItsPartnerAndRegeneratesItsSlot) {
   ClearLog();
   uint32_t partner = 0;
   ASSERT_CKR(CKR_OK, DeleteTokenObject(slot_, priv, &partner));
-  EXPECT_EQ(pub, partner);
+  EXPECT_EQ(pub.id, partner);
   EXPECT_EQ(1u, Count(kKeyPair));
   EXPECT_NE(oldKey, card_->State().keys.at(1).privateKey);
   // The public key stays, unlinked: no key reference, no value.
@@ -66,7 +66,7 @@ TEST_F(DeleteTest, PartnerAnotherProcessChangedIsReadAgainFirst) {
 }
 
 TEST_F(DeleteTest, ObjectAnotherProcessRewroteIsReadAgainFirst) {
-  const uint32_t id = Fill(kPrivate, 1, "x")[0];
+  const store::ObjectKey id = Fill(kPrivate, 1, "x")[0];
   ASSERT_CKR(CKR_OK,
              store::SetTokenAttributeValues(AnotherProcess(), id, {{CKA_LABEL, Text("o")}}));
   ASSERT_CKR(CKR_OK, DeleteTokenObject(slot_, id));
@@ -75,10 +75,10 @@ TEST_F(DeleteTest, ObjectAnotherProcessRewroteIsReadAgainFirst) {
 }
 
 TEST_F(DeleteTest, RefusalsAndFailures) {
-  const uint32_t priv = Fill(kPrivate, 1)[0];
-  const uint32_t pub = Fill(kPublic, 1)[0];
+  const store::ObjectKey priv = Fill(kPrivate, 1)[0];
+  const store::ObjectKey pub = Fill(kPublic, 1)[0];
   ClearLog();
-  EXPECT_CKR(CKR_OBJECT_HANDLE_INVALID, DeleteTokenObject(slot_, priv + pub + 1));
+  EXPECT_CKR(CKR_OBJECT_HANDLE_INVALID, DeleteTokenObject(slot_, store::PublicObject(priv.id + pub.id + 1)));
   cache().objectsStale = true;
   EXPECT_CKR(CKR_DEVICE_ERROR, DeleteTokenObject(slot_, pub));
   EXPECT_TRUE(Commands().empty());

@@ -143,39 +143,43 @@ slot::Slot& StoreOpsTest::AnotherProcess() {
   return *other_;
 }
 
-uint32_t StoreOpsTest::Create(const AttributeList& object) {
-  uint32_t id = 0;
+store::ObjectKey StoreOpsTest::Create(const AttributeList& object) {
+  store::ObjectKey id;
   EXPECT_CKR(CKR_OK, store::CreateTokenObject(slot_, &id, object));
   return id;
 }
 
-std::pair<uint32_t, uint32_t> StoreOpsTest::GenerateKeyPair(const std::string& label) {
-  uint32_t priv = 0, pub = 0;
+std::pair<store::ObjectKey, store::ObjectKey> StoreOpsTest::GenerateKeyPair(
+    const std::string& label) {
+  store::ObjectKey priv, pub;
   const AttributeList privateKey = PrivateKeyTemplate(label), publicKey = PublicKeyTemplate(label);
   EXPECT_CKR(CKR_OK, store::CreateTokenObject(slot_, &priv, privateKey, &pub, &publicKey));
   return {priv, pub};
 }
 
-std::vector<uint32_t> StoreOpsTest::Fill(bool isPrivate, int count, const std::string& prefix) {
-  std::vector<uint32_t> ids;
+std::vector<store::ObjectKey> StoreOpsTest::Fill(bool isPrivate, int count,
+                                                const std::string& prefix) {
+  std::vector<store::ObjectKey> ids;
   for (int i = 0; i < count; ++i) {
     ids.push_back(Create(Without(DataTemplate(prefix + std::to_string(i), isPrivate), CKA_VALUE)));
   }
   return ids;
 }
 
-AttributeList StoreOpsTest::Read(uint32_t id) {
+AttributeList StoreOpsTest::Read(const store::ObjectKey& id) {
   AttributeList out;
   return store::GetTokenAttributeValues(slot_, id, out) == CKR_OK ? out : AttributeList{};
 }
 
-std::string StoreOpsTest::Label(uint32_t id) {
+std::string StoreOpsTest::Label(const store::ObjectKey& id) {
   const AttributeList a = Read(id);
   return a.count(CKA_LABEL) ? std::string(a.at(CKA_LABEL).begin(), a.at(CKA_LABEL).end())
                             : "<none>";
 }
 
-store::TokenObject* StoreOpsTest::Object(uint32_t id) { return store::FindTokenObject(slot_, id); }
+store::TokenObject* StoreOpsTest::Object(const store::ObjectKey& id) {
+  return store::FindTokenObject(slot_, id);
+}
 
 Bytes StoreOpsTest::TableEntries(bool isPrivate, size_t n) const {
   const Bytes file = card_->FileContent(isPrivate ? card::kPrivateAreaFile : card::kPublicAreaFile);

@@ -54,16 +54,16 @@ class StoreOpsTest : public ::testing::Test {
   // Another process's slot on the same card, logged in.
   slot::Slot& AnotherProcess();
 
-  uint32_t Create(const AttributeList& object);  // must succeed
-  std::pair<uint32_t, uint32_t> GenerateKeyPair(const std::string& label);
+  store::ObjectKey Create(const AttributeList& object);  // must succeed
+  std::pair<store::ObjectKey, store::ObjectKey> GenerateKeyPair(const std::string& label);
   // One-block data objects labelled prefix0, prefix1, ...
-  std::vector<uint32_t> Fill(bool isPrivate, int count, const std::string& prefix = "f");
-  AttributeList Read(uint32_t id);  // fresh from the card; empty on failure
-  std::string Label(uint32_t id);
+  std::vector<store::ObjectKey> Fill(bool isPrivate, int count, const std::string& prefix = "f");
+  AttributeList Read(const store::ObjectKey& key);  // fresh from the card; empty on failure
+  std::string Label(const store::ObjectKey& key);
 
   card::ObjectCache& cache() { return slot_.token->objects; }
   store::ObjectMaps& maps() { return store::MapsOf(*slot_.token); }
-  store::TokenObject* Object(uint32_t id);
+  store::TokenObject* Object(const store::ObjectKey& key);
   Bytes TableEntries(bool isPrivate, size_t n = 16) const;  // the first n, as on the card
   bool BlockErased(bool isPrivate, unsigned block) const;
   std::vector<Bytes> Commands() const { return card_->Commands(); }

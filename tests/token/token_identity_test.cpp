@@ -90,20 +90,28 @@ TEST_F(TokenIdentityTest, TransactionEndsOnEveryPath) {
   EXPECT_EQ(0u, sim::pcsc::OpenTransactions());
 }
 
-// The read clears the record's serial number first; after another
-// application reset the card, the card is compared with the serial number
-// the record held before the read.
+// After another application reset the card, the card is compared with the
+// serial number the record held before the read. A reading that fails
+// (another card, a refused transaction) keeps the token's identity: its
+// serial number and area descriptors serve every later operation.
 TEST_F(TokenIdentityTest, ReadingAfterAResetChecksTheCardAgainstTheSerialHeldBefore) {
   slot::Slot& slot = Insert(std::make_shared<sim::SimulatedCard>());
   ASSERT_CKR(CKR_OK, card::ReadTokenInfo(slot));
   ASSERT_TRUE(sim::pcsc::ResetByOtherApplication(kReaderName));
   EXPECT_CKR(CKR_OK, card::ReadTokenInfo(slot));
   EXPECT_EQ(SerialField("0123456789ABCD"), slot.token->serialNumber);
+  const card::TokenInfoFile info = slot.token->info;
+
+  sim::pcsc::FailNext(sim::pcsc::Call::kBeginTransaction, SCARD_E_SHARING_VIOLATION);
+  EXPECT_CKR(CKR_FUNCTION_FAILED, card::ReadTokenInfo(slot));
+  EXPECT_EQ(SerialField("0123456789ABCD"), slot.token->serialNumber);
+  EXPECT_EQ(info.publicArea.blockCount, slot.token->info.publicArea.blockCount);
 
   slot.token->serialNumber = SerialField("FFFFFFFFFFFFFF");
   ASSERT_TRUE(sim::pcsc::ResetByOtherApplication(kReaderName));
   EXPECT_CKR(CKR_FUNCTION_FAILED, card::ReadTokenInfo(slot));
-  EXPECT_FALSE(slot.token->infoRead);
+  EXPECT_EQ(SerialField("FFFFFFFFFFFFFF"), slot.token->serialNumber);
+  EXPECT_TRUE(slot.token->infoRead);
   EXPECT_EQ(0u, sim::pcsc::OpenTransactions());
 }
 
