@@ -47,6 +47,12 @@ struct Reader {
   uint8_t cardEvents = 0;
 };
 
+// True when a call on the connection answered that its card was removed
+// and nobody has acted on it yet.
+inline bool CardRemovalRecorded(const Reader* reader) {
+  return reader != nullptr && (reader->cardEvents & kCardWasRemoved) != 0;
+}
+
 // Keeps the result of a PC/SC call on the card handle in lastError and
 // notes a removal it reports: the handle can never reach a card again, the
 // one put back included.

@@ -144,7 +144,8 @@ ReaderResult CloseReader(Reader* reader) {
   const LONG rc =
       SCardDisconnect(reader->card, reader->pinVerified ? SCARD_RESET_CARD : SCARD_LEAVE_CARD);
   reader->pinVerified = false;
-  reader->currentState &= 0xFFF;  // the event count no longer applies
+  // The state keeps its event count: the slot layer tells a card swapped
+  // while the module held no connection by it.
   DropConnection(*reader);
   reader->lastError = ScardCode(rc);
   return MapSCardError(rc);

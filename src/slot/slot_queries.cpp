@@ -33,7 +33,7 @@ CK_RV CopyListedSlots(CK_SLOT_ID* list, CK_ULONG* count) {
 
 void MarkReported(Slot& slot) { slot.reportedFlags = slot.flags; }
 
-CK_RV ReadTokenInfoOf(Slot& slot, CK_TOKEN_INFO* info) {
+CK_RV ReadTokenInfoOnce(Slot& slot, CK_TOKEN_INFO* info) {
   bool present = false;
   const CK_RV synced = SyncSlotFlags(slot, &present);
   if (synced != CKR_OK) return synced;
@@ -49,6 +49,15 @@ CK_RV ReadTokenInfoOf(Slot& slot, CK_TOKEN_INFO* info) {
     ClearSlot(slot);
   }
   return rv;
+}
+
+// A card pulled and put back before the module looked shows only as a
+// connection that answers that its card was removed: the reading goes on
+// with the card in the reader now, taken up as newly inserted.
+CK_RV ReadTokenInfoOf(Slot& slot, CK_TOKEN_INFO* info) {
+  const CK_RV rv = ReadTokenInfoOnce(slot, info);
+  if (rv == CKR_OK || !reader::CardRemovalRecorded(slot.reader.get())) return rv;
+  return ReadTokenInfoOnce(slot, info);
 }
 
 CK_RV BuildSlotList(CK_BBOOL tokenPresent) {

@@ -96,7 +96,7 @@ CardChange PendingCardChange(const reader::Reader& r) {
   const bool was = (r.previousState & kPresentBit) != 0;
   const bool is = (r.currentState & kPresentBit) != 0;
   if (was != is) return is ? CardChange::kInserted : CardChange::kRemoved;
-  // A count of 0 is unknown: closing a connection drops it from the state.
+  // A count of 0 is unknown (a state cleared to have the card read anew).
   const uint32_t before = r.previousState >> kEventCountShift;
   const uint32_t now = r.currentState >> kEventCountShift;
   const bool counted = before != 0 && now != 0 && before != now;

@@ -4,6 +4,7 @@
 #include "card/token.h"
 #include "card/token_identity.h"
 #include "card/token_transaction.h"
+#include "reader/reader.h"
 #include "slot/slot_token.h"
 #include "store/object_maps.h"
 #include "store/object_refresh.h"
@@ -39,6 +40,16 @@ CK_RV RefreshAreas(slot::Slot& slot, card::Token& token, bool* changed) {
 CK_RV Failed(CK_RV rv) {
   ZORAD_TRACE(trace::kOperations, "RefreshToken: %x\n", static_cast<unsigned>(rv));
   return rv;
+}
+
+CK_RV PrepareOnce(slot::Slot& slot) {
+  const CK_RV attached = slot::AttachTokenForSession(slot);
+  if (attached != CKR_OK) return attached;
+  const bool ready = IsTokenObjectListRead(slot) && slot::ConnectionStillUsable(slot);
+  const CK_RV rv = ready ? CKR_OK : RefreshToken(slot);
+  if (rv != CKR_OK) return rv;
+  slot::KeepTokenForSession(slot);
+  return CKR_OK;
 }
 
 }  // namespace
@@ -84,13 +95,12 @@ CK_RV RefreshTokenSelected(slot::Slot& slot, bool* changed) {
 }
 
 CK_RV PrepareTokenForSession(slot::Slot& slot) {
-  const CK_RV attached = slot::AttachTokenForSession(slot);
-  if (attached != CKR_OK) return attached;
-  const bool ready = IsTokenObjectListRead(slot) && slot::ConnectionStillUsable(slot);
-  const CK_RV rv = ready ? CKR_OK : RefreshToken(slot);
-  if (rv != CKR_OK) return rv;
-  slot::KeepTokenForSession(slot);
-  return CKR_OK;
+  CK_RV rv = PrepareOnce(slot);
+  // A card pulled and put back before the module looked shows only as a
+  // connection that answers that its card was removed: the card in the
+  // reader now is taken up as newly inserted.
+  if (rv != CKR_OK && reader::CardRemovalRecorded(slot.reader.get())) rv = PrepareOnce(slot);
+  return rv;
 }
 
 }  // namespace zorad::store

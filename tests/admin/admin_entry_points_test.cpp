@@ -92,7 +92,8 @@ TEST_F(AdminTest, InitTokenRefusals) {
 }
 
 // A card failure cuts the initialisation short: the slot reads the card
-// again, and the token stays listed.
+// again, and the token stays listed. A card swapped for it right after
+// (pulled while the module looks, the other one put in) is read too.
 TEST_F(AdminTest, FailedInitTokenKeepsTheToken) {
   card_->AnswerMatching({std::nullopt, 0xD6}, 0x6581);
   EXPECT_CKR(CKR_DEVICE_ERROR, InitToken(kSoPin));
@@ -100,6 +101,21 @@ TEST_F(AdminTest, FailedInitTokenKeepsTheToken) {
   CK_ULONG count = 0;
   ASSERT_CKR(CKR_OK, C_GetSlotList(CK_TRUE, nullptr, &count));
   EXPECT_EQ(1u, count);
+
+  card_->AnswerMatching({std::nullopt, 0xD6}, 0x6581);
+  EXPECT_CKR(CKR_DEVICE_ERROR, InitToken(kSoPin));
+  ASSERT_TRUE(sim::pcsc::RemoveCard(kReaderName));
+  ASSERT_CKR(CKR_OK, C_GetSlotList(CK_TRUE, nullptr, &count));
+  auto other = std::make_shared<sim::SimulatedCard>(Personalisation());
+  sim::CardState state = other->State();
+  state.settings.serialNumber[6] = 0xEE;
+  other->ReplaceState(state);
+  ASSERT_TRUE(sim::pcsc::InsertCard(kReaderName, other));
+  ASSERT_CKR(CKR_OK, C_GetSlotList(CK_TRUE, nullptr, &count));
+  EXPECT_EQ(1u, count);
+  CK_TOKEN_INFO info{};
+  ASSERT_CKR(CKR_OK, C_GetTokenInfo(slotId_, &info));
+  EXPECT_EQ('E', info.serialNumber[12]);
 }
 
 // One torn table write: re-initialising, the only repair, still works.

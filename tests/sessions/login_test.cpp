@@ -3,6 +3,8 @@
 // out.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "card/token.h"
 #include "reader/reader.h"
 #include "slot/slot_table.h"
@@ -50,6 +52,72 @@ TEST_F(LoginTest, CardRemovalEndsTheLogin) {
   CK_ATTRIBUTE label{CKA_LABEL, nullptr, 0};
   EXPECT_CKR(CKR_OBJECT_HANDLE_INVALID, C_GetAttributeValue(again, secret, &label, 1));
   EXPECT_CKR(CKR_OK, Login(again, CKU_USER, kUserPin));
+}
+
+// However the module notices that the card left (a slot query, an event
+// poll, a call on the card), the slot's sessions end with it: nothing begun
+// before the removal completes on the card put back. A card pulled and put
+// back before the module looked is a removal and an insertion.
+TEST_F(LoginTest, RemovalEndsTheSessionsHoweverItIsNoticed) {
+  struct Case {
+    const char* what;
+    bool backBeforeNoticed;
+    std::function<void(CK_SESSION_HANDLE)> notice;
+  };
+  CK_SLOT_INFO slotInfo;
+  CK_TOKEN_INFO tokenInfo;
+  CK_ULONG count = 0;
+  CK_SLOT_ID event = 0;
+  CK_BYTE random[8];
+  const Case cases[] = {
+      {"C_GetSlotInfo", false, [&](CK_SESSION_HANDLE) { C_GetSlotInfo(slotId_, &slotInfo); }},
+      {"C_GetSlotList", false, [&](CK_SESSION_HANDLE) { C_GetSlotList(CK_TRUE, nullptr, &count); }},
+      {"C_WaitForSlotEvent", false,
+       [&](CK_SESSION_HANDLE) { C_WaitForSlotEvent(CKF_DONT_BLOCK, &event, nullptr); }},
+      {"a call on the card", false,
+       [&](CK_SESSION_HANDLE s) { C_GenerateRandom(s, random, sizeof random); }},
+      {"C_GetTokenInfo, put back first", true,
+       [&](CK_SESSION_HANDLE) { EXPECT_CKR(CKR_OK, C_GetTokenInfo(slotId_, &tokenInfo)); }},
+      {"C_OpenSession, put back first", true, [&](CK_SESSION_HANDLE) { Open(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const CK_SESSION_HANDLE old = Open();
+    ASSERT_CKR(CKR_OK, Login(old, CKU_USER, kUserPin));
+    CK_MECHANISM digest{CKM_GOSTR3411, nullptr, 0};
+    ASSERT_CKR(CKR_OK, C_DigestInit(old, &digest));
+    ASSERT_TRUE(sim::pcsc::RemoveCard(kReaderName));
+    if (c.backBeforeNoticed) {
+      ASSERT_TRUE(sim::pcsc::InsertCard(kReaderName, card_));
+    }
+    c.notice(old);
+    if (!c.backBeforeNoticed) {
+      ASSERT_TRUE(sim::pcsc::InsertCard(kReaderName, card_));
+    }
+    CK_BYTE hash[32];
+    CK_ULONG length = sizeof hash;
+    EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, C_DigestFinal(old, hash, &length));
+    Template data;
+    data.Ulong(CKA_CLASS, CKO_DATA).Bool(CKA_TOKEN, true).Text(CKA_LABEL, "late");
+    CK_OBJECT_HANDLE object = CK_INVALID_HANDLE;
+    EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, C_CreateObject(old, data.data(), data.size(), &object));
+    EXPECT_EQ(CKS_RW_PUBLIC_SESSION, StateOf(Open()));
+  }
+}
+
+// Another application's logout resets the card, which forgets this
+// application's verification: the login ends with it, public work goes on
+// and a new login succeeds.
+TEST_F(LoginTest, ResetByAnotherApplicationEndsTheLogin) {
+  ASSERT_CKR(CKR_OK, Login(session_, CKU_USER, kUserPin));
+  CreateData("public", true);
+  CreateData("private", true, true);
+  const size_t everything = FindAll(session_).size();
+  ASSERT_TRUE(sim::pcsc::ResetByOtherApplication(kReaderName));
+  EXPECT_EQ(everything - 1, FindAll(session_).size());
+  EXPECT_EQ(CKS_RW_PUBLIC_SESSION, StateOf(session_));
+  EXPECT_CKR(CKR_OK, Login(session_, CKU_USER, kUserPin));
+  EXPECT_EQ(everything, FindAll(session_).size());
 }
 
 TEST_F(LoginTest, LoginIsSharedBySessionsAndOutlivesThem) {
