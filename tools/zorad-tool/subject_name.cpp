@@ -54,9 +54,12 @@ std::string ValueRule(int nid, const std::string& value) {
   const size_t length = CharacterCount(value);
   if (table != nullptr && ((table->minsize > 0 && length < static_cast<size_t>(table->minsize)) ||
                            (table->maxsize > 0 && length > static_cast<size_t>(table->maxsize)))) {
-    return "it has " + std::to_string(length) + " characters, and the field takes " +
-           std::to_string(table->minsize > 0 ? table->minsize : 1) + " to " +
-           std::to_string(table->maxsize) + " characters";
+    const long minimum = table->minsize > 0 ? table->minsize : 1;
+    const std::string range = minimum == table->maxsize ? std::to_string(minimum)
+                                                        : std::to_string(minimum) + " to " +
+                                                              std::to_string(table->maxsize);
+    return "it has " + std::to_string(length) + " characters, and the field takes " + range +
+           " characters";
   }
   if (table != nullptr && table->mask == B_ASN1_PRINTABLESTRING) {
     return "the field takes only letters A-Z and a-z, digits, space and '()+,-./:=?";

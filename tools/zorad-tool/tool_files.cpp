@@ -13,6 +13,8 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -56,12 +58,23 @@ int WritePart(int fd, const uint8_t* data, size_t size) {
   return _write(fd, data, static_cast<unsigned>(std::min<size_t>(size, 1u << 30)));
 }
 int SyncAndClose(int fd) { return (_commit(fd) == 0) & (_close(fd) == 0) ? 0 : -1; }
+// Replaces an existing target, as rename does on POSIX.
+std::error_code Rename(const std::string& from, const std::string& to) {
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return {};
+  }
+  return std::error_code(static_cast<int>(GetLastError()), std::system_category());
+}
 #else
 int OpenNew(const std::string& path) {
   return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
 }
 ssize_t WritePart(int fd, const uint8_t* data, size_t size) { return ::write(fd, data, size); }
 int SyncAndClose(int fd) { return (::fsync(fd) == 0) & (::close(fd) == 0) ? 0 : -1; }
+std::error_code Rename(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0 ? std::error_code()
+                                                 : std::error_code(errno, std::generic_category());
+}
 #endif
 
 // A new file beside `path`, named after it with a random suffix.
@@ -143,7 +156,7 @@ void WriteFileReplacing(const std::string& path, std::span<const uint8_t> bytes)
   const int error = WriteAll(fd, bytes);
   std::error_code renamed;
   if (error == 0) {
-    fs::rename(temporary, path, renamed);
+    renamed = Rename(temporary, path);
     if (!renamed) return;
   }
   std::error_code ignored;
