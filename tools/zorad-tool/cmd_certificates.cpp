@@ -196,14 +196,18 @@ ExitCode RunSignCms(ToolContext& context) {
   const std::string& input = context.args.Value("in");
   const bool attached = context.args.Has("attached");
   // Attached, the document is kept to be carried; detached, it is only
-  // hashed, in parts.
+  // hashed, in parts, whatever its size.
   Bytes content;
-  uint64_t size = 0;
-  const Bytes digest =
-      attached ? HashOnHost(content = ReadFileWithin(input, kAttachedLimit,
-                                                     "a document of an attached signature (64 "
-                                                     "MiB; a detached one takes any size)"))
-               : HashFileOnHost(input, size);
+  Bytes digest;
+  if (attached) {
+    content = ReadFileWithin(input, kAttachedLimit,
+                             "a document of an attached signature (64 MiB; a detached one takes "
+                             "any size)");
+    digest = HashOnHost(content);
+  } else {
+    uint64_t size = 0;
+    digest = HashFileOnHost(input, size);
+  }
   Cryptoki cryptoki(context.functions);
   Session session(cryptoki, cryptoki.ChooseSlot(context.args.Find("slot")), false);
   session.Login(PinKind::kUser, ReadPin(context.args, "pin-env", PinName(PinKind::kUser)));
