@@ -19,7 +19,9 @@ if(WIN32)
   set(wxs "${PROJECT_SOURCE_DIR}/packaging/windows/zorad_pkcs11.wxs")
   set(stage "${CMAKE_CURRENT_BINARY_DIR}/msi-stage")
   set(files $<TARGET_FILE:zorad_pkcs11>)
-  set(defines -D Version=${PROJECT_VERSION})
+  math(EXPR next_patch "${PROJECT_VERSION_PATCH} + 1")
+  set(defines -D Version=${PROJECT_VERSION}
+      -D NextPatch=${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${next_patch})
   if(TARGET zorad-tool)
     list(APPEND files $<TARGET_FILE:zorad-tool>)
     list(APPEND defines -D WithTool=1)
@@ -86,7 +88,10 @@ string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "applications find the module through its p11-kit module file.\n"
     "\n"
     "The package also holds zorad-tool, a command-line client for initialising\n"
-    "tokens, setting PINs, generating keys, signing and verifying.")
+    "tokens, setting PINs, generating keys, signing and verifying documents of\n"
+    "any size (hashed on the computer, signed on the card), and for the keys'\n"
+    "certificates: certificate requests (csr), storing certificates on the\n"
+    "token (import-cert) and CMS signatures of documents (sign-cms).")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # <name>_<version>_<architecture>.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

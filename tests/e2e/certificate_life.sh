@@ -6,7 +6,10 @@
 # token (a certificate for no key of the token is refused), where NSS
 # certutil and GnuTLS p11tool list it; zorad-tool signs a document
 # (detached CMS); OpenSSL verifies the signature and refuses the
-# document changed by one byte. Every command is shown with its output.
+# document changed by one byte. Documents of 1 byte, 1 MiB and 50 MiB are
+# hashed by the tool, so each costs the card the same few commands (counted
+# in the virtual card's command log); a signature that cannot be written
+# whole leaves the old one. Every command is shown with its output.
 . "$(dirname "$0")/e2e_lib.sh"
 e2e_require openssl certutil modutil p11tool
 [ -n "${ZORAD_TOOL:-}" ] || e2e_skip "zorad-tool is not built"
@@ -50,9 +53,27 @@ step cms-verify openssl cms -verify -engine gost -inform DER -in contract.p7s \
 printf 'The parties agreE.\n' >changed.txt
 ! step cms-changed openssl cms -verify -engine gost -inform DER -in contract.p7s \
   -content changed.txt -binary -CAfile ca.pem -out /dev/null
+sizes="1 1048576 52428800"
+for size in $sizes; do head -c "$size" /dev/urandom >"doc$size"; done
+# A full disk, as the file size limit makes it: the old signature stays.
+cp contract.p7s kept.p7s
+! step cms-full bash -c 'ulimit -f 1; trap "" XFSZ; exec "$@"' - "$ZORAD_TOOL" --pin-env USER_PIN \
+  sign-cms --key signer --attached --in doc1048576 --out contract.p7s
+cmp -s contract.p7s kept.p7s || { echo "the old signature was changed"; exit 1; }
+if ls | grep -q '\.tmp'; then echo "a temporary file was left"; exit 1; fi
+for size in $sizes; do
+  before=$(grep -vc '^#' apdu.log)
+  start=$(date +%s%N)
+  step "cms$size" tool sign-cms --key signer --in "doc$size" --out "doc$size.p7s"
+  echo "$size $(($(grep -vc '^#' apdu.log) - before)) $((($(date +%s%N) - start) / 1000000))" |
+    tee -a commands.txt
+  step "cms-verify$size" openssl cms -verify -engine gost -inform DER -in "doc$size.p7s" \
+    -content "doc$size" -binary -CAfile ca.pem -out /dev/null
+done
 INSIDE
 export USER_PIN=12345678 dir="$e2e_dir" ZORAD_MODULE ZORAD_TOOL
-e2e_reader --image "$e2e_dir/card.img" --new -- bash "$e2e_dir/inside.sh" ||
+e2e_reader --image "$e2e_dir/card.img" --new --apdu-log "$e2e_dir/apdu.log" -- \
+  bash "$e2e_dir/inside.sh" ||
   e2e_fail "the certificate life failed"
 
 e2e_expect_line "$e2e_dir/req-verify.txt" "verify OK"
@@ -72,5 +93,14 @@ for line in "Type: X.509 Certificate (GOST R 34.10-2001)" "Label: Zorad e2e sign
 done
 e2e_expect_line "$e2e_dir/cms-verify.txt" "Verification successful"
 e2e_expect_line "$e2e_dir/cms-changed.txt" "Verification failure"
+e2e_expect_line "$e2e_dir/cms-full.txt" "Cannot write"
+# size, card commands, milliseconds: a document of any size costs the card
+# at most 40 commands more than one of 1 byte.
+read -r _ one _ < <(head -n 1 "$e2e_dir/commands.txt")
+while read -r size commands ms; do
+  echo "sign-cms of $size bytes: $commands card commands, $ms ms"
+  [ "$commands" -le $((one + 40)) ] || e2e_fail "$size bytes cost $commands card commands"
+  e2e_expect_line "$e2e_dir/cms-verify$size.txt" "Verification successful"
+done <"$e2e_dir/commands.txt"
 e2e_check_image "$e2e_dir/card.img"
 echo "certificate life: OK"

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -59,7 +61,7 @@ class ZoradToolTest : public ::testing::Test {
   // Runs the tool without a terminal (so a PIN prompt cannot wait for
   // input) on this test's card.
   ToolRun Run(const std::vector<std::string>& args, const Env& env = {}) const {
-    std::string command = "ZORAD_TOOL_TEST_CARD=";
+    std::string command = shellPrefix_ + "ZORAD_TOOL_TEST_CARD=";
     command.append(Quote(Path("card.img").string()));
     for (const auto& [name, value] : env)
       command.append(" ").append(name).append("=").append(Quote(value));
@@ -87,7 +89,23 @@ class ZoradToolTest : public ::testing::Test {
     return run;
   }
 
+  // Card commands of one run, from the test module's record of them.
+  size_t CardCommands(const std::vector<std::string>& args, const Env& env) const {
+    Env withLog = env;
+    withLog["ZORAD_TOOL_TEST_COMMANDS"] = Path("commands").string();
+    Expect(0, args, withLog);
+    std::ifstream in(Path("commands"));
+    return static_cast<size_t>(std::count(std::istreambuf_iterator<char>(in), {}, '\n'));
+  }
+
+  // Runs a shell command in the test's folder; false when it fails.
+  bool Shell(const std::string& command) const {
+    return std::system(
+               ("cd " + Quote(dir_.string()) + " && " + command + " >/dev/null 2>&1").c_str()) == 0;
+  }
+
   fs::path dir_;
+  std::string shellPrefix_;  // shell commands run before the tool's
 };
 
 const Env kUserPin = {{"USER_PIN", "12345678"}};
@@ -193,6 +211,12 @@ TEST_F(ZoradToolTest, KeyPairSignsAndVerifiesAndIsDeleted) {
   ASSERT_EQ(64u, publicKey.size());
   const auto hash = zorad::sim::GostR341194Hash(document);
   EXPECT_TRUE(zorad::sim::VerifyPkcs11GostSignature(2, publicKey, hash, ReadBytes(Path("sig"))));
+  // Hashed here, the document verifies where the card hashes it.
+  Expect(0,
+         Join({"verify", "--key", "k1", "--in", doc, "--sig", sig, "--mechanism",
+               "gostr3410-with-gostr3411"},
+              kWithUserPin),
+         kUserPin);
 
   // The hash given by the caller signs alike.
   WriteBytes(Path("hash"), Bytes(hash.begin(), hash.end()));
@@ -296,6 +320,98 @@ TEST_F(ZoradToolTest, InitialisationAndPinChanges) {
   EXPECT_NE(std::string::npos, run.output.find("Wrong SO PIN")) << run.output;
   run = Expect(0, {"info"});
   EXPECT_NE(std::string::npos, run.output.find("label:          fresh token")) << run.output;
+}
+
+// A document of any size costs the card one signature: the tool hashes it.
+// Hashing on the card stays a choice, for 1 byte to 16 MiB.
+TEST_F(ZoradToolTest, DocumentsAreHashedHereWhateverTheirSize) {
+  Expect(0, Join({"keygen", "--label", "k"}, kWithUserPin), kUserPin);
+  struct Case {
+    size_t size;
+    const char* mechanism;
+    int exitCode;
+  };
+  const Case cases[] = {{1, nullptr, 0},
+                        {0, nullptr, 0},
+                        {size_t{1} << 20, nullptr, 0},
+                        {0, "gostr3410-with-gostr3411", 3},
+                        {(size_t{16} << 20) + 1, "gostr3410-with-gostr3411", 3},
+                        {31, "gostr3410", 3}};
+  size_t oneByte = 0;
+  for (const Case& c : cases) {
+    WriteBytes(Path("doc"), Bytes(c.size, 'd'));
+    std::vector<std::string> args = {
+        "sign",      "--key",   "k", "--in", Path("doc").string(), "--out", Path("sig").string(),
+        "--pin-env", "USER_PIN"};
+    if (c.mechanism != nullptr) args.insert(args.end(), {"--mechanism", c.mechanism});
+    if (c.exitCode != 0) {
+      Expect(c.exitCode, args, kUserPin);
+      continue;
+    }
+    const size_t commands = CardCommands(args, kUserPin);
+    if (c.size == 1) oneByte = commands;
+    EXPECT_LE(commands, oneByte + 40) << c.size << " bytes";
+  }
+}
+
+// No output file is ever half-written: each command writes a new file and
+// renames it over the target (a hard link to the old file keeps the old
+// bytes), and a write that fails (at the file size limit) leaves the old
+// file and no temporary one.
+TEST_F(ZoradToolTest, OutputsReplaceTheirTargetOnlyWhenComplete) {
+  Expect(0, Join({"keygen", "--label", "k"}, kWithUserPin), kUserPin);
+  WriteBytes(Path("doc"), Bytes(10, 'd'));
+  const std::string out = Path("out").string();
+  const std::vector<std::vector<std::string>> commands = {
+      {"random", "--bytes", "100", "--out", out},
+      {"export-pubkey", "--key", "k", "--out", out, "--pem"},
+      {"csr", "--key", "k", "--subject", "/CN=k", "--out", out},
+      {"sign", "--key", "k", "--in", Path("doc").string(), "--out", out},
+      {"random", "--bytes", "65536", "--out", out}};  // over the limit set below
+  for (const auto& command : commands) {
+    const bool fails = command == commands.back();
+    WriteBytes(Path("out"), Bytes(1000, 'o'));
+    fs::remove(Path("old"));
+    fs::create_hard_link(Path("out"), Path("old"));
+    if (fails) shellPrefix_ = "ulimit -f 64; trap '' XFSZ; ";  // 32 KiB, the card image fits
+    Expect(fails ? 3 : 0, Join(command, kWithUserPin), kUserPin);
+    EXPECT_EQ(Bytes(1000, 'o'), ReadBytes(Path("old"))) << command[0];
+    EXPECT_EQ(fails, ReadBytes(Path("out")) == Bytes(1000, 'o')) << command[0];
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      EXPECT_EQ(std::string::npos, entry.path().filename().string().find(".tmp")) << entry.path();
+    }
+  }
+}
+
+// Certificates made to attack the administrator: control sequences in the
+// name, "-----BEGIN" inside DER, the same certificate twice, no end of data.
+TEST_F(ZoradToolTest, HostileCertificatesAreEscapedRecognisedAndStoredOnce) {
+  if (!Shell("openssl version")) GTEST_SKIP() << "no openssl command";
+  ASSERT_TRUE(
+      Shell("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout key.pem "
+            "-days 1 -utf8 -addext 'nsComment=-----BEGIN CERTIFICATE-----' -out cert.pem -subj "
+            "\"$(printf '/CN=\\033]0;owned\\007\\033[2J\\302\\233\\tX\\177')\" && "
+            "openssl x509 -in cert.pem -outform DER -out cert.der"));
+  const std::string escaped = "\\x1b]0;owned\\x07\\x1b[2J\\u009b\\x09X\\x7f";
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"import-cert", "--in", Path("cert.der").string(), "--id", "01"}, 0, "as '" + escaped},
+      {{"import-cert", "--in", Path("cert.pem").string(), "--id", "01"}, 0, "already on the token"},
+      {{"import-cert", "--in", "/dev/zero"}, 3, "larger than 65536 bytes"},
+      {{"list"}, 0, "label:      \"" + escaped},
+      {{"delete", "--object", "01", "--class", "cert"}, 0, "certificate \"" + escaped},
+      {{"list"}, 0, "(no objects)"},
+  };
+  for (const Case& c : cases) {
+    const ToolRun run = Expect(c.exitCode, Join(c.args, kWithUserPin), kUserPin);
+    EXPECT_NE(std::string::npos, run.output.find(c.message)) << run.output;
+    EXPECT_EQ(std::string::npos, run.output.find_first_of("\x1b\x07\x7f\x09")) << run.output;
+    EXPECT_EQ(std::string::npos, run.output.find("\xc2\x9b")) << run.output;
+  }
 }
 
 }  // namespace

@@ -10,7 +10,10 @@
 #include "cli_options.h"
 #include "gost_params.h"
 #include "hex_text.h"
+#include "host_digest.h"
+#include "public_key_pem.h"
 #include "signed_structures.h"
+#include "terminal_text.h"
 #include "tool_error.h"
 
 namespace zorad::tool {
@@ -113,9 +116,81 @@ TEST(ToolCertificates, RequestCarriesTheCardsSignatureAsItCame) {
       Encoded([&](unsigned char** out) { return i2d_re_X509_REQ_tbs(request.get(), out); }, "tbs"));
   EXPECT_EQ(key.value, GostPublicKeyValue(X509_REQ_get_X509_PUBKEY(request.get())));
   EXPECT_EQ("CN = Unit/Test, O = Zorad", NameText(X509_REQ_get_subject_name(request.get())));
-  for (const char* bad : {"CN=x", "/CN", "/XX=y", "/CN=x/"}) {
-    EXPECT_THROW(ParseSubject(bad), UsageError) << bad;
+}
+
+// --subject as OpenSSL's -subj reads it; a refused value is named with the
+// rule it breaks.
+TEST(ToolCertificates, SubjectFollowsOpenSslSyntax) {
+  const std::pair<const char*, const char*> good[] = {
+      {"/CN=a+O=b/C=RU/", "CN = a + O = b, C = RU"},
+      {"/CN=a\\+b\\/c\\\\d", "CN = \"a+b/c\\\\d\""},
+  };
+  for (const auto& [text, shown] : good) EXPECT_EQ(shown, NameText(ParseSubject(text).get()));
+  const std::pair<std::string, const char*> bad[] = {
+      {"CN=x", "is not of the form"},
+      {"/CN", "is not FIELD=value"},
+      {"/XX=y", "is no name field"},
+      {"/CN=x//O=y", "is not FIELD=value"},
+      {"/CN=x\\", "ends with the escape character"},
+      {"/C=Russia",
+       "'Russia' for C in --subject is refused: it has 6 characters, and the field "
+       "takes 2 characters"},
+      {"/CN=" + std::string(65, 'a'), "it has 65 characters, and the field takes 1 to 64"},
+      {"/CN=\xff", "'\\xff' for CN in --subject is not valid UTF-8"},
+  };
+  for (const auto& [text, message] : bad) {
+    try {
+      ParseSubject(text);
+      ADD_FAILURE() << text;
+    } catch (const UsageError& error) {
+      EXPECT_NE(std::string::npos, std::string(error.what()).find(message)) << error.what();
+    }
   }
+}
+
+TEST(ToolTerminalText, ControlsAreEscaped) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain \xd0\xb8 \xc2\xa0", "plain \xd0\xb8 \xc2\xa0"},  // UTF-8 kept
+      {"\x1b]0;t\x07\x1b[2J", "\\x1b]0;t\\x07\\x1b[2J"},
+      {"a\nb\tc\x7f", "a\\x0ab\\x09c\\x7f"},
+      {"\xc2\x9b\xc2\x80\xc2\x9f", "\\u009b\\u0080\\u009f"},  // C1 in UTF-8
+      {"\x9b\xc0\x80\xed\xa0\x80\xe2\x82", "\\x9b\\xc0\\x80\\xed\\xa0\\x80\\xe2\\x82"},
+  };
+  for (const auto& [raw, shown] : cases) EXPECT_EQ(shown, Printable(raw));
+}
+
+// The hash computed here is the card's C_Digest of the same vectors.
+TEST(ToolHostDigest, EqualsTheCardsDigest) {
+  const std::pair<std::string, const char*> known[] = {
+      {"", "981e5f3ca30c841487830f84fb433e13ac1101569b9c13584ac483234cd656c0"},
+      {"abc", "b285056dbf18d7392d7677369524dd14747459ed8143997e163b2986f92fd42c"},
+      {std::string(128, 'U'), "1c4ac7614691bbf427fa2316216be8f10d92edfd37cd1027514c1008f649c4e8"},
+      {std::string(1000000, 'a'),
+       "8693287aa62f9478f7cb312ec0866b6c4e4a0f11160441e8f4ffcd2715dd554f"},
+  };
+  for (const auto& [text, digest] : known) {
+    EXPECT_EQ(digest, Hex(HashOnHost(Bytes(text.begin(), text.end())))) << text.substr(0, 8);
+  }
+}
+
+// Lengths from 128 bytes on take the long form, here and in libcrypto.
+TEST(ToolGostParams, LongParametersEncodeInFull) {
+  const std::pair<size_t, Bytes> lengths[] = {
+      {127, {0x04, 0x7F}}, {128, {0x04, 0x81, 0x80}}, {256, {0x04, 0x82, 0x01, 0x00}}};
+  for (const auto& [size, header] : lengths) {
+    const Bytes der = DerElement(0x04, Bytes(size));
+    EXPECT_EQ(header, Bytes(der.begin(), der.end() - static_cast<long>(size))) << size;
+  }
+  std::string dotted = "1.2";
+  for (int i = 0; i < 60; ++i) dotted += ".1000";  // with the digest set, over 127 bytes
+  const Bytes longSet = *EncodeOid(dotted);
+  const auto der = GostPublicKeyInfo(Bytes(64, 7), longSet, DefaultDigestParams());
+  ASSERT_TRUE(der);
+  const unsigned char* p = der->data();
+  OpenSslPtr<X509_PUBKEY, X509_PUBKEY_free> info(
+      d2i_X509_PUBKEY(nullptr, &p, static_cast<long>(der->size())));
+  ASSERT_TRUE(info);
+  EXPECT_EQ(Bytes(64, 7), GostPublicKeyValue(info.get()));
 }
 
 }  // namespace

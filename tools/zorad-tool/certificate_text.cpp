@@ -3,7 +3,9 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 
-#include "tool_error.h"
+#include <algorithm>
+
+#include "terminal_text.h"
 
 namespace zorad::tool {
 namespace {
@@ -16,30 +18,15 @@ std::string TimeText(const ASN1_TIME* time) {
   return BioText(bio.get());
 }
 
-// The parts of "/A=x/B=y" with "\/" and "\\" unescaped.
-std::vector<std::string> SplitSubject(const std::string& text) {
-  std::vector<std::string> parts;
-  std::string part;
-  for (size_t i = 1; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 1 < text.size()) {
-      part += text[++i];
-    } else if (text[i] == '/') {
-      parts.push_back(part);
-      part.clear();
-    } else {
-      part += text[i];
-    }
-  }
-  parts.push_back(part);
-  return parts;
-}
-
 }  // namespace
 
 X509Ptr ParseCertificate(std::span<const uint8_t> bytes) {
-  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  // PEM only when the text starts with its header: a DER certificate may
+  // hold "-----BEGIN" anywhere, in a comment extension for instance.
+  std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  text.remove_prefix(std::min(text.size(), text.find_first_not_of(" \t\r\n")));
   X509Ptr certificate;
-  if (text.find(kPemStart) != std::string_view::npos) {
+  if (text.starts_with(kPemStart)) {
     BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
     if (bio) certificate.reset(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
   } else {
@@ -56,7 +43,7 @@ std::string NameText(const X509_NAME* name) {
   if (!bio || X509_NAME_print_ex(bio.get(), name, 0, XN_FLAG_ONELINE & ~ASN1_STRFLGS_ESC_MSB) < 0) {
     return "?";
   }
-  return BioText(bio.get());
+  return Printable(BioText(bio.get()));
 }
 
 std::string CommonName(const X509_NAME* name) {
@@ -69,29 +56,6 @@ std::string CommonName(const X509_NAME* name) {
   std::string text(reinterpret_cast<char*>(utf8), static_cast<size_t>(length));
   OPENSSL_free(utf8);
   return text;
-}
-
-X509NamePtr ParseSubject(const std::string& text) {
-  if (text.size() < 2 || text[0] != '/') {
-    throw UsageError("'--subject " + text + "' is not of the form /CN=name/O=organisation");
-  }
-  X509NamePtr name(X509_NAME_new());
-  if (!name) ThrowOpenSsl("Building the subject name");
-  for (const std::string& part : SplitSubject(text)) {
-    const size_t equals = part.find('=');
-    if (equals == std::string::npos || equals == 0 || equals + 1 == part.size()) {
-      throw UsageError("'" + part + "' in --subject is not FIELD=value");
-    }
-    const std::string field = part.substr(0, equals);
-    const std::string value = part.substr(equals + 1);
-    if (!X509_NAME_add_entry_by_txt(name.get(), field.c_str(), MBSTRING_UTF8,
-                                    reinterpret_cast<const unsigned char*>(value.c_str()), -1, -1,
-                                    0)) {
-      ERR_clear_error();
-      throw UsageError("'" + field + "' in --subject is no name field (CN, O, OU, C, L, ST, ...)");
-    }
-  }
-  return name;
 }
 
 std::vector<std::pair<std::string, std::string>> DescribeCertificate(std::span<const uint8_t> der) {

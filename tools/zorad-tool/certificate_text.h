@@ -12,18 +12,21 @@
 
 namespace zorad::tool {
 
-// A certificate in PEM ("-----BEGIN CERTIFICATE-----") or DER; null when
-// the bytes are neither.
+// A certificate in PEM (when the bytes start with "-----BEGIN", after
+// optional white space) or else DER; null when the bytes are neither.
 X509Ptr ParseCertificate(std::span<const uint8_t> bytes);
 
-// "CN = Alice, O = Example" (UTF-8 as it is).
+// "CN = Alice, O = Example": UTF-8 as it is, controls escaped (Printable).
 std::string NameText(const X509_NAME* name);
-// The name's first common name; empty when it has none.
+// The name's first common name as it is (not for printing); empty when it
+// has none.
 std::string CommonName(const X509_NAME* name);
 
-// "/CN=Alice/O=Example", as OpenSSL's -subj takes it ("\/" for a slash in a
-// value). Throws UsageError for an empty name, a part without '=' or a
-// field name libcrypto does not know.
+// "/CN=Alice/O=Example", as OpenSSL's -subj takes it: "+" joins fields into
+// one multi-valued name part ("/CN=a+O=b"), a trailing "/" is allowed and
+// "\" takes the next character as it is. Throws UsageError for an empty
+// name, a part without '=' or a value, a field name libcrypto does not know,
+// and a value its field does not accept (naming the value and the rule).
 X509NamePtr ParseSubject(const std::string& text);
 
 // Subject, issuer, serial number and validity as labelled lines; empty when

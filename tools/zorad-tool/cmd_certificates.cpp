@@ -1,6 +1,7 @@
 // csr, import-cert, sign-cms: a certificate for a key that never leaves the
 // card, and documents signed with it. Every signature comes from the card
-// through C_Sign, and the message digest of a CMS signature from C_Digest.
+// through C_Sign; what it signs is hashed here (GOST R 34.11-94), the
+// document of a CMS signature included, so its size costs no card command.
 #include <ctime>
 
 #include "certificate_commands.h"
@@ -9,17 +10,22 @@
 #include "commands.h"
 #include "cryptoki_session.h"
 #include "gost_params.h"
+#include "host_digest.h"
 #include "key_operations.h"
 #include "object_access.h"
 #include "public_key_pem.h"
 #include "signed_structures.h"
+#include "terminal_text.h"
+#include "tool_files.h"
 
 namespace zorad::tool {
 namespace {
 
-// What the card hashes in one operation (the module's limit).
-constexpr size_t kCardDigestLimit = size_t{16} << 20;
-constexpr size_t kDigestPart = size_t{1} << 20;
+// The largest certificate a card holds: its whole object memory is less.
+constexpr size_t kCertificateLimit = size_t{64} << 10;
+// An attached signature carries the document, so the document is held in
+// memory: up to this size (a detached signature takes any size).
+constexpr size_t kAttachedLimit = size_t{64} << 20;
 
 struct KeyPair {
   CK_OBJECT_HANDLE privateKey = CK_INVALID_HANDLE;
@@ -45,25 +51,8 @@ KeyPair FindKeyPair(const Session& session, const std::string& name) {
 
 CardSigner SignerFor(const Session& session, CK_OBJECT_HANDLE key) {
   return [&session, key](std::span<const uint8_t> toBeSigned) {
-    return Sign(session, key, CKM_GOSTR3410_WITH_GOSTR3411, toBeSigned);
+    return Sign(session, key, CKM_GOSTR3410, HashOnHost(toBeSigned));
   };
-}
-
-// GOST R 34.11-94 of `data`, computed by the card in parts.
-Bytes DigestOnCard(const Session& session, std::span<const uint8_t> data) {
-  CK_MECHANISM mechanism{CKM_GOSTR3411, nullptr, 0};
-  CheckRv("C_DigestInit", session->C_DigestInit(session.handle(), &mechanism));
-  for (size_t at = 0; at < data.size(); at += kDigestPart) {
-    const size_t part = std::min(kDigestPart, data.size() - at);
-    CheckRv("C_DigestUpdate",
-            session->C_DigestUpdate(session.handle(), const_cast<CK_BYTE*>(data.data() + at),
-                                    static_cast<CK_ULONG>(part)));
-  }
-  Bytes digest(kHashSize);
-  CK_ULONG length = static_cast<CK_ULONG>(digest.size());
-  CheckRv("C_DigestFinal", session->C_DigestFinal(session.handle(), digest.data(), &length));
-  digest.resize(std::min<size_t>(length, digest.size()));
-  return digest;
 }
 
 std::vector<CK_OBJECT_HANDLE> Certificates(const Session& session) {
@@ -87,6 +76,19 @@ X509Ptr CertificateFor(const Session& session, const Bytes& value, const std::st
                                           "authority issued with 'zorad-tool import-cert'.");
 }
 
+// The label of the token's certificate whose value is `der`, if one is.
+std::optional<std::string> StoredLabel(const Session& session, const Bytes& der) {
+  for (CK_OBJECT_HANDLE handle : Certificates(session)) {
+    const ObjectInfo info = ReadObject(session, handle, {CKA_VALUE, CKA_LABEL});
+    const Bytes* value = info.Find(CKA_VALUE);
+    if (value != nullptr && *value == der) {
+      const Bytes* label = info.Find(CKA_LABEL);
+      return label != nullptr ? std::string(label->begin(), label->end()) : std::string();
+    }
+  }
+  return std::nullopt;
+}
+
 // The CKA_ID of the token's public key whose value is `value`.
 std::optional<Bytes> IdOfKeyPair(const Session& session, const Bytes& value) {
   Template search;
@@ -103,9 +105,9 @@ std::optional<Bytes> IdOfKeyPair(const Session& session, const Bytes& value) {
 }
 
 void WriteDerOrPem(const std::string& path, const Bytes& der, bool pem, const char* label) {
-  if (!pem) return WriteWholeFile(path, der);
+  if (!pem) return WriteFileReplacing(path, der);
   const std::string text = PemText(der, label);
-  WriteWholeFile(path, Bytes(text.begin(), text.end()));
+  WriteFileReplacing(path, Bytes(text.begin(), text.end()));
 }
 
 ExitCode RunCsr(ToolContext& context) {
@@ -152,7 +154,8 @@ Template CertificateTemplate(X509* certificate, const Bytes& der, const std::opt
 
 ExitCode RunImportCert(ToolContext& context) {
   const std::string& input = context.args.Value("in");
-  const X509Ptr certificate = ParseCertificate(ReadWholeFile(input));
+  const X509Ptr certificate =
+      ParseCertificate(ReadFileWithin(input, kCertificateLimit, "a certificate a card holds"));
   if (!certificate) {
     throw ToolError(ExitCode::kFile, "'" + input + "' holds no X.509 certificate (PEM or DER).");
   }
@@ -172,23 +175,38 @@ ExitCode RunImportCert(ToolContext& context) {
   const Bytes der =
       Encoded([&](unsigned char** out) { return i2d_X509(certificate.get(), out); }, "certificate");
   const X509_NAME* subject = X509_get_subject_name(certificate.get());
+  if (const auto stored = StoredLabel(session, der)) {
+    context.out << "The certificate of " << NameText(subject) << " is already on the token as '"
+                << Printable(*stored) << "': nothing stored.\n";
+    return ExitCode::kOk;
+  }
   std::string label = context.args.Find("label").value_or(CommonName(subject));
   if (label.empty()) label = "certificate";
   Template object = CertificateTemplate(certificate.get(), der, id, label);
   CK_OBJECT_HANDLE handle = CK_INVALID_HANDLE;
   CheckRv("C_CreateObject",
           session->C_CreateObject(session.handle(), object.data(), object.size(), &handle));
-  context.out << "Certificate of " << NameText(subject) << " stored on the token as '" << label
-              << "' (id " << (id->empty() ? std::string("none") : Hex(*id)) << ").\n";
+  context.out << "Certificate of " << NameText(subject) << " stored on the token as '"
+              << Printable(label) << "' (id " << (id->empty() ? std::string("none") : Hex(*id))
+              << ").\n";
   return ExitCode::kOk;
 }
 
 ExitCode RunSignCms(ToolContext& context) {
   const std::string& input = context.args.Value("in");
-  const Bytes content = ReadWholeFile(input);
-  if (content.empty() || content.size() > kCardDigestLimit) {
-    throw ToolError(ExitCode::kUsage, "'" + input + "' holds " + std::to_string(content.size()) +
-                                          " bytes: the card signs documents of 1 byte to 16 MiB.");
+  const bool attached = context.args.Has("attached");
+  // Attached, the document is kept to be carried; detached, it is only
+  // hashed, in parts, whatever its size.
+  Bytes content;
+  Bytes digest;
+  if (attached) {
+    content = ReadFileWithin(input, kAttachedLimit,
+                             "a document of an attached signature (64 MiB; a detached one takes "
+                             "any size)");
+    digest = HashOnHost(content);
+  } else {
+    uint64_t size = 0;
+    digest = HashFileOnHost(input, size);
   }
   Cryptoki cryptoki(context.functions);
   Session session(cryptoki, cryptoki.ChooseSlot(context.args.Find("slot")), false);
@@ -196,9 +214,8 @@ ExitCode RunSignCms(ToolContext& context) {
   const std::string& keyName = context.args.Value("key");
   const KeyPair pair = FindKeyPair(session, keyName);
   const X509Ptr certificate = CertificateFor(session, pair.publicKey.value, keyName);
-  const bool attached = context.args.Has("attached");
   const Bytes signedData =
-      CmsSignedData(certificate.get(), DigestOnCard(session, content),
+      CmsSignedData(certificate.get(), digest,
                     attached ? std::optional<std::span<const uint8_t>>(content) : std::nullopt,
                     std::time(nullptr), SignerFor(session, pair.privateKey));
   const std::string& output = context.args.Value("out");

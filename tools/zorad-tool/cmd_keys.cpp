@@ -2,13 +2,19 @@
 #include "ckr_text.h"
 #include "commands.h"
 #include "cryptoki_session.h"
+#include "document_signing.h"
 #include "gost_params.h"
 #include "key_operations.h"
 #include "object_access.h"
 #include "public_key_pem.h"
+#include "terminal_text.h"
+#include "tool_files.h"
 
 namespace zorad::tool {
 namespace {
+
+// A signature file is 64 bytes; a larger one is read this far to say so.
+constexpr size_t kSignatureFileLimit = 4096;
 
 std::optional<Bytes> ParamSetOption(const ParsedArgs& args) {
   const auto text = args.Find("paramset");
@@ -44,7 +50,7 @@ ExitCode RunKeygen(ToolContext& context) {
   RefuseTakenLabel(session, label);
   const GeneratedKeyPair pair = GenerateKeyPair(session, label, id, paramSet);
   context.out << "Key pair generated on the card in slot " << session.slot() << ":\n"
-              << "  label:      \"" << label << "\"\n"
+              << "  label:      \"" << Printable(label) << "\"\n"
               << "  id:         " << (id ? Hex(*id) : std::string("none")) << "\n"
               << "  param set:  " << DescribeParamSet(pair.paramSet) << "\n"
               << "  public key: " << Hex(PublicKeyValue(session, pair.publicKey)) << "\n";
@@ -52,31 +58,27 @@ ExitCode RunKeygen(ToolContext& context) {
 }
 
 ExitCode RunSign(ToolContext& context) {
-  const CK_MECHANISM_TYPE mechanism = ParseMechanism(context.args.Find("mechanism"));
   const std::string& input = context.args.Value("in");
-  const Bytes data = ReadWholeFile(input);
-  CheckSignedData(mechanism, data, input);
+  const Document document = ReadDocument(ParseHashing(context.args.Find("mechanism")), input);
   Cryptoki cryptoki(context.functions);
   Session session(cryptoki, cryptoki.ChooseSlot(context.args.Find("slot")), false);
   session.Login(PinKind::kUser, ReadPin(context.args, "pin-env", PinName(PinKind::kUser)));
   const std::string& keyName = context.args.Value("key");
   const CK_OBJECT_HANDLE key = FindKey(session, keyName, CKO_PRIVATE_KEY);
-  const Bytes signature = Sign(session, key, mechanism, data);
-  WriteWholeFile(context.args.Value("out"), signature);
-  context.out << "Signed '" << input << "' (" << data.size() << " bytes, "
-              << MechanismName(mechanism) << ") with the key '" << keyName
+  const Bytes signature = SignDocument(session, key, document);
+  WriteFileReplacing(context.args.Value("out"), signature);
+  context.out << "Signed '" << input << "' (" << document.size << " bytes, "
+              << HashingText(document.hashing) << ") with the key '" << keyName
               << "': " << signature.size() << "-byte signature written to '"
               << context.args.Value("out") << "'.\n";
   return ExitCode::kOk;
 }
 
 ExitCode RunVerify(ToolContext& context) {
-  const CK_MECHANISM_TYPE mechanism = ParseMechanism(context.args.Find("mechanism"));
   const std::string& input = context.args.Value("in");
   const std::string& signatureFile = context.args.Value("sig");
-  const Bytes data = ReadWholeFile(input);
-  CheckSignedData(mechanism, data, input);
-  const Bytes signature = ReadWholeFile(signatureFile);
+  const Document document = ReadDocument(ParseHashing(context.args.Find("mechanism")), input);
+  const Bytes signature = ReadFileWithin(signatureFile, kSignatureFileLimit, "a signature");
   if (signature.size() != kSignatureSize) {
     throw ToolError(ExitCode::kBadSignature,
                     "'" + signatureFile + "' holds " + std::to_string(signature.size()) +
@@ -87,7 +89,7 @@ ExitCode RunVerify(ToolContext& context) {
   const std::string& keyName = context.args.Value("key");
   const CK_OBJECT_HANDLE key =
       FindKeyLoggingInIfNeeded(session, keyName, CKO_PUBLIC_KEY, context.args);
-  const CK_RV rv = Verify(session, key, mechanism, data, signature);
+  const CK_RV rv = VerifyDocument(session, key, document, signature);
   if (rv == CKR_OK) {
     context.out << "Signature OK: '" << signatureFile << "' is a valid signature of '" << input
                 << "' by the key '" << keyName << "'.\n";
@@ -111,7 +113,7 @@ ExitCode RunExportPubkey(ToolContext& context) {
   const Bytes* paramSet = info.Find(CKA_GOSTR3410_PARAMS);
   const std::string& output = context.args.Value("out");
   if (!context.args.Has("pem")) {
-    WriteWholeFile(output, value);
+    WriteFileReplacing(output, value);
     context.out << "Public key '" << keyName << "' written to '" << output
                 << "': 64 bytes, X || Y little-endian.\n";
     return ExitCode::kOk;
@@ -127,7 +129,7 @@ ExitCode RunExportPubkey(ToolContext& context) {
                     "PEM can be made: export the raw key without --pem.");
   }
   const std::string pem = PemText(*der, "PUBLIC KEY");
-  WriteWholeFile(output, Bytes(pem.begin(), pem.end()));
+  WriteFileReplacing(output, Bytes(pem.begin(), pem.end()));
   context.out << "Public key '" << keyName << "' (" << DescribeParamSet(*paramSet)
               << ") written to '" << output << "' as a PEM SubjectPublicKeyInfo.\n";
   return ExitCode::kOk;

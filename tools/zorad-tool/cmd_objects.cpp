@@ -4,6 +4,7 @@
 #include "cryptoki_session.h"
 #include "object_access.h"
 #include "object_listing.h"
+#include "terminal_text.h"
 
 namespace zorad::tool {
 namespace {
@@ -12,7 +13,7 @@ std::string Describe(const ObjectInfo& object) {
   const auto objectClass = object.Ulong(CKA_CLASS);
   std::string text = objectClass ? ClassName(*objectClass) : std::string("object");
   if (const Bytes* label = object.Find(CKA_LABEL)) {
-    text += " \"" + std::string(label->begin(), label->end()) + "\"";
+    text += " \"" + Printable(std::string(label->begin(), label->end())) + "\"";
   }
   if (const Bytes* id = object.Find(CKA_ID)) text += " (id " + Hex(*id) + ")";
   return text;

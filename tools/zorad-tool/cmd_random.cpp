@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "cryptoki_session.h"
 #include "hex_text.h"
+#include "tool_files.h"
 
 namespace zorad::tool {
 namespace {
@@ -26,7 +27,7 @@ ExitCode RunRandom(ToolContext& context) {
   CheckRv("C_GenerateRandom", session->C_GenerateRandom(session.handle(), bytes.data(),
                                                         static_cast<CK_ULONG>(bytes.size())));
   if (const auto output = context.args.Find("out")) {
-    WriteWholeFile(*output, bytes);
+    WriteFileReplacing(*output, bytes);
     context.out << *count << " random bytes from the card written to '" << *output << "'.\n";
   } else {
     std::string hex = Hex(bytes);

@@ -46,14 +46,15 @@ std::vector<CommandSpec> TokenAndKeyCommands() {
        RunKeygen},
       {"sign",
        "--key LABEL|ID --in FILE --out FILE [--mechanism M]",
-       "sign a file on the card; M is gostr3410-with-gostr3411 (default: the card hashes the "
-       "file) or gostr3410 (the file is the 32-byte hash)",
+       "sign a file of any size: the tool hashes it (GOST R 34.11-94) and the card signs the "
+       "hash; M gostr3410-with-gostr3411 has the card hash it (1 byte to 16 MiB), M gostr3410 "
+       "takes the file as the 32-byte hash",
        {"key", "in", "out", "mechanism"},
        {"key", "in", "out"},
        RunSign},
       {"verify",
        "--key LABEL|ID --in FILE --sig FILE [--mechanism M]",
-       "check a 64-byte signature on the card",
+       "check a 64-byte signature on the card (the file hashed as for sign)",
        {"key", "in", "sig", "mechanism"},
        {"key", "in", "sig"},
        RunVerify},
@@ -146,7 +147,9 @@ std::string HelpText() {
       "  0  success\n"
       "  1  the module or the card reported an error (its CKR_* code is printed)\n"
       "  2  usage error: unknown command or option, missing or bad value\n"
-      "  3  a file cannot be read or written\n"
+      "  3  a file cannot be read or written, or is refused: a document empty or over\n"
+      "     16 MiB for --mechanism gostr3410-with-gostr3411, a hash that is not 32 bytes,\n"
+      "     a certificate over 64 KiB\n"
       "  4  the PKCS#11 module cannot be found or loaded\n"
       "  5  no reader, no token, no such slot or object\n"
       "  6  wrong, locked or unacceptable PIN\n"

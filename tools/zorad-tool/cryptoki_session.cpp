@@ -2,6 +2,7 @@
 
 #include "ckr_text.h"
 #include "cli_options.h"
+#include "terminal_text.h"
 #include "tool_error.h"
 
 namespace zorad::tool {
@@ -145,7 +146,7 @@ std::string PinFailureAdvice(const Cryptoki& cryptoki, CK_SLOT_ID slot, PinKind 
 std::string FieldText(const CK_UTF8CHAR* field, size_t size) {
   std::string text(reinterpret_cast<const char*>(field), size);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
-  return text;
+  return Printable(text);
 }
 
 std::vector<CK_UTF8CHAR> PaddedLabel(const std::string& label) {

@@ -70,7 +70,8 @@ class Session {
 // flags tell them (read after the failure).
 std::string PinFailureAdvice(const Cryptoki& cryptoki, CK_SLOT_ID slot, PinKind kind, CK_RV rv);
 
-// A text field of an info structure without its blank padding.
+// A text field of an info structure without its blank padding, printable
+// (the token writes these fields).
 std::string FieldText(const CK_UTF8CHAR* field, size_t size);
 
 // The 32-byte blank-padded label form; throws UsageError above 32 bytes.

@@ -63,6 +63,21 @@ std::optional<Bytes> GostPublicKeyValue(X509_PUBKEY* info) {
   return Bytes(value, value + kGostPublicKeySize);
 }
 
+std::optional<Bytes> GostPublicKeyInfo(std::span<const uint8_t> value,
+                                       std::span<const uint8_t> paramSet,
+                                       std::span<const uint8_t> digestParams) {
+  if (value.size() != kGostPublicKeySize || !GostKeyParameters(paramSet, digestParams)) {
+    return std::nullopt;
+  }
+  OpenSslPtr<X509_PUBKEY, X509_PUBKEY_free> info(X509_PUBKEY_new());
+  if (!info) ThrowOpenSsl("Building the public key");
+  SetGostPublicKey(info.get(),
+                   {Bytes(value.begin(), value.end()), Bytes(paramSet.begin(), paramSet.end()),
+                    Bytes(digestParams.begin(), digestParams.end())});
+  return Encoded([&](unsigned char** out) { return i2d_X509_PUBKEY(info.get(), out); },
+                 "public key");
+}
+
 AlgorithmPtr Algorithm(int nid, bool nullParameters) {
   AlgorithmPtr algorithm(X509_ALGOR_new());
   if (!algorithm || !X509_ALGOR_set0(algorithm.get(), OBJ_nid2obj(nid),

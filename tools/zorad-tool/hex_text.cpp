@@ -1,13 +1,5 @@
 #include "hex_text.h"
 
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
-#include "tool_error.h"
-
 namespace zorad::tool {
 namespace {
 
@@ -17,8 +9,6 @@ int DigitValue(char c) {
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
-
-std::string Reason() { return errno != 0 ? std::strerror(errno) : "unknown error"; }
 
 }  // namespace
 
@@ -52,29 +42,6 @@ std::optional<Bytes> ParseHex(std::string_view text) {
   }
   if (high >= 0 || bytes.empty()) return std::nullopt;
   return bytes;
-}
-
-Bytes ReadWholeFile(const std::string& path) {
-  std::error_code error;
-  if (std::filesystem::is_directory(path, error)) {
-    throw ToolError(ExitCode::kFile, "Cannot read '" + path + "': it is a folder.");
-  }
-  errno = 0;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ToolError(ExitCode::kFile, "Cannot read '" + path + "' (" + Reason() + ").");
-  Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw ToolError(ExitCode::kFile, "Cannot read '" + path + "' (" + Reason() + ").");
-  return bytes;
-}
-
-void WriteWholeFile(const std::string& path, std::span<const uint8_t> bytes) {
-  errno = 0;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out)
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-  if (out) out.close();
-  if (!out) throw ToolError(ExitCode::kFile, "Cannot write '" + path + "' (" + Reason() + ").");
 }
 
 }  // namespace zorad::tool

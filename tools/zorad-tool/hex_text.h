@@ -1,4 +1,4 @@
-// Hexadecimal text and whole-file reads and writes for the commands.
+// Hexadecimal text for the commands.
 #pragma once
 
 #include <cstdint>
@@ -18,9 +18,5 @@ std::string Hex(std::span<const uint8_t> bytes);
 // Hexadecimal digits, optionally with a leading "0x" and ':' or ' ' between
 // bytes; nullopt for anything else, an odd digit count or no digits.
 std::optional<Bytes> ParseHex(std::string_view text);
-
-// Throw ToolError (kFile) naming the file when it cannot be read or written.
-Bytes ReadWholeFile(const std::string& path);
-void WriteWholeFile(const std::string& path, std::span<const uint8_t> bytes);
 
 }  // namespace zorad::tool

@@ -68,27 +68,8 @@ std::optional<Bytes> IdOption(const ParsedArgs& args) {
   return id;
 }
 
-CK_MECHANISM_TYPE ParseMechanism(const std::optional<std::string>& text) {
-  if (!text || *text == "gostr3410-with-gostr3411") return CKM_GOSTR3410_WITH_GOSTR3411;
-  if (*text == "gostr3410") return CKM_GOSTR3410;
-  throw UsageError("unknown mechanism '" + *text + "': use gostr3410-with-gostr3411 or gostr3410");
-}
-
 const char* MechanismName(CK_MECHANISM_TYPE mechanism) {
   return mechanism == CKM_GOSTR3410 ? "CKM_GOSTR3410" : "CKM_GOSTR3410_WITH_GOSTR3411";
-}
-
-void CheckSignedData(CK_MECHANISM_TYPE mechanism, std::span<const uint8_t> data,
-                     const std::string& source) {
-  if (data.empty()) {
-    throw ToolError(ExitCode::kUsage, "'" + source + "' is empty: there is nothing to sign.");
-  }
-  if (mechanism == CKM_GOSTR3410 && data.size() != kHashSize) {
-    throw ToolError(ExitCode::kUsage,
-                    "With --mechanism gostr3410 the input is the 32-byte GOST R 34.11-94 hash, "
-                    "but '" +
-                        source + "' holds " + std::to_string(data.size()) + " bytes.");
-  }
 }
 
 Bytes Sign(const Session& session, CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism,

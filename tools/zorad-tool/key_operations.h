@@ -13,7 +13,6 @@
 namespace zorad::tool {
 
 constexpr size_t kSignatureSize = 64;
-constexpr size_t kHashSize = 32;
 
 struct GeneratedKeyPair {
   CK_OBJECT_HANDLE publicKey = CK_INVALID_HANDLE;
@@ -32,14 +31,7 @@ GeneratedKeyPair GenerateKeyPair(const Session& session, const std::string& labe
 // --id HEX, when given; throws UsageError for text that is not hexadecimal.
 std::optional<Bytes> IdOption(const ParsedArgs& args);
 
-// --mechanism: gostr3410-with-gostr3411 (also the default) or gostr3410.
-CK_MECHANISM_TYPE ParseMechanism(const std::optional<std::string>& text);
 const char* MechanismName(CK_MECHANISM_TYPE mechanism);
-
-// Throws ToolError (kUsage) for data the mechanism cannot take: empty
-// data, or with CKM_GOSTR3410 anything but a 32-byte hash.
-void CheckSignedData(CK_MECHANISM_TYPE mechanism, std::span<const uint8_t> data,
-                     const std::string& source);
 
 Bytes Sign(const Session& session, CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism,
            std::span<const uint8_t> data);

@@ -1,9 +1,8 @@
 #include "object_listing.h"
 
-#include <cctype>
-
 #include "certificate_commands.h"
 #include "gost_params.h"
+#include "terminal_text.h"
 
 namespace zorad::tool {
 namespace {
@@ -24,17 +23,8 @@ constexpr ClassEntry kClasses[] = {
     {CKO_PRIVATE_KEY, "private key", "private"},
 };
 
-bool IsPrintable(const Bytes& text) {
-  for (uint8_t c : text) {
-    if (c < 0x20 || c == 0x7F) return false;
-  }
-  return true;
-}
-
-std::string TextOrHex(const Bytes& value) {
-  std::string text = IsPrintable(value) ? "\"" : "0x";
-  if (IsPrintable(value)) return text.append(value.begin(), value.end()).append("\"");
-  return text.append(Hex(value));
+std::string QuotedText(const Bytes& value) {
+  return "\"" + Printable(std::string(value.begin(), value.end())) + "\"";
 }
 
 std::string KeyTypeName(CK_KEY_TYPE type) {
@@ -77,7 +67,7 @@ void PrintObject(std::ostream& out, const ObjectInfo& object, size_t number) {
   out << "  Object " << number << ": "
       << (objectClass ? ClassName(*objectClass) : std::string("unknown class")) << "\n";
   if (const Bytes* label = object.Find(CKA_LABEL))
-    out << "    label:      " << TextOrHex(*label) << "\n";
+    out << "    label:      " << QuotedText(*label) << "\n";
   if (const Bytes* id = object.Find(CKA_ID)) out << "    id:         " << Hex(*id) << "\n";
   PrintFlag(out, object, CKA_PRIVATE, "private:    ");
   if (const auto type = object.Ulong(CKA_KEY_TYPE)) {
@@ -89,7 +79,7 @@ void PrintObject(std::ostream& out, const ObjectInfo& object, size_t number) {
   PrintFlag(out, object, CKA_SIGN, "sign:       ");
   PrintFlag(out, object, CKA_VERIFY, "verify:     ");
   if (const Bytes* application = object.Find(CKA_APPLICATION)) {
-    out << "    application: " << TextOrHex(*application) << "\n";
+    out << "    application: " << QuotedText(*application) << "\n";
   }
   if (const Bytes* value = object.Find(CKA_VALUE); value && objectClass == CKO_CERTIFICATE) {
     for (const auto& [name, text] : CertificateLines(*value)) {

@@ -1,23 +1,29 @@
 #include "public_key_pem.h"
 
-#include <algorithm>
-
 #include "gost_params.h"
 
 namespace zorad::tool {
 namespace {
 
 constexpr uint8_t kSequence = 0x30;
-constexpr uint8_t kBitString = 0x03;
-constexpr uint8_t kOctetString = 0x04;
-constexpr size_t kPublicKeySize = 64;
 
-// Every element here is shorter than 128 bytes: short-form lengths only.
-Bytes Element(uint8_t tag, const Bytes& content) {
-  Bytes der(2 + content.size());
-  der[0] = tag;
-  der[1] = static_cast<uint8_t>(content.size());
-  std::copy(content.begin(), content.end(), der.begin() + 2);
+}  // namespace
+
+Bytes DerElement(uint8_t tag, std::span<const uint8_t> content) {
+  Bytes der{tag};
+  if (content.size() < 0x80) {
+    der.push_back(static_cast<uint8_t>(content.size()));
+  } else {
+    // Long form: 0x80 | the count of length bytes, then the length
+    // big-endian in as few bytes as it needs.
+    Bytes length;
+    for (size_t left = content.size(); left != 0; left >>= 8) {
+      length.insert(length.begin(), static_cast<uint8_t>(left));
+    }
+    der.push_back(static_cast<uint8_t>(0x80 | length.size()));
+    der.insert(der.end(), length.begin(), length.end());
+  }
+  der.insert(der.end(), content.begin(), content.end());
   return der;
 }
 
@@ -27,27 +33,10 @@ Bytes Concat(std::initializer_list<std::span<const uint8_t>> parts) {
   return out;
 }
 
-}  // namespace
-
 std::optional<Bytes> GostKeyParameters(std::span<const uint8_t> paramSet,
                                        std::span<const uint8_t> digestParams) {
-  if (!DecodeOid(paramSet) || !DecodeOid(digestParams) || paramSet.size() > 40 ||
-      digestParams.size() > 40) {
-    return std::nullopt;
-  }
-  return Element(kSequence, Concat({paramSet, digestParams}));
-}
-
-std::optional<Bytes> GostPublicKeyInfo(std::span<const uint8_t> value,
-                                       std::span<const uint8_t> paramSet,
-                                       std::span<const uint8_t> digestParams) {
-  const std::optional<Bytes> parameters = GostKeyParameters(paramSet, digestParams);
-  if (value.size() != kPublicKeySize || !parameters) return std::nullopt;
-  const Bytes algorithm = *EncodeOid("1.2.643.2.2.19");
-  const Bytes identifier = Element(kSequence, Concat({algorithm, *parameters}));
-  const Bytes key = Element(kOctetString, Bytes(value.begin(), value.end()));
-  const Bytes bits = Element(kBitString, Concat({Bytes{0x00}, key}));  // no unused bits
-  return Element(kSequence, Concat({identifier, bits}));
+  if (!DecodeOid(paramSet) || !DecodeOid(digestParams)) return std::nullopt;
+  return DerElement(kSequence, Concat({paramSet, digestParams}));
 }
 
 std::string PemText(std::span<const uint8_t> der, const std::string& label) {

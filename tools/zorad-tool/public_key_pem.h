@@ -4,6 +4,7 @@
 // STRING), and its PEM text.
 #pragma once
 
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -12,6 +13,11 @@
 
 namespace zorad::tool {
 
+// A DER element: tag, length (short form below 128 bytes, else long form)
+// and content.
+Bytes DerElement(uint8_t tag, std::span<const uint8_t> content);
+Bytes Concat(std::initializer_list<std::span<const uint8_t>> parts);
+
 // GostR3410-2001-PublicKeyParameters: SEQUENCE { parameter set, digest
 // parameters }, both given as DER object identifiers; nullopt when either
 // is none.
@@ -19,7 +25,8 @@ std::optional<Bytes> GostKeyParameters(std::span<const uint8_t> paramSet,
                                        std::span<const uint8_t> digestParams);
 
 // nullopt unless the value is 64 bytes and both parameters are DER object
-// identifiers.
+// identifiers. libcrypto encodes it where the tool links libcrypto
+// (gost_x509.cpp), public_key_der.cpp where it does not.
 std::optional<Bytes> GostPublicKeyInfo(std::span<const uint8_t> value,
                                        std::span<const uint8_t> paramSet,
                                        std::span<const uint8_t> digestParams);

@@ -1,8 +1,8 @@
 // Structures signed on the card: a PKCS#10 certificate request and a CMS
 // SignedData. libcrypto builds and encodes them; the bytes to be signed go
-// to `sign`, which hands them to the card (C_Sign with
-// CKM_GOSTR3410_WITH_GOSTR3411: the card hashes them with GOST R 34.11-94),
-// and the 64-byte signature comes back into the structure.
+// to `sign`, which hashes them with GOST R 34.11-94 and has the card sign
+// the hash (C_Sign with CKM_GOSTR3410), and the 64-byte signature comes
+// back into the structure.
 #pragma once
 
 #include <openssl/x509.h>
