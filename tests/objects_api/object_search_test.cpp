@@ -6,6 +6,9 @@
 
 #include <algorithm>
 
+#include "session/object_table.h"
+#include "slot/slot_table.h"
+#include "store/object_delete.h"
 #include "support/token_fixture.h"
 
 namespace zorad::test {
@@ -121,8 +124,9 @@ TEST_F(ObjectSearchTest, PrivateHandlesEndAtLogoutAndAreRenewedAfterLogin) {
   EXPECT_EQ(publicObject, found[1]);
 }
 
-// The search position is kept by handle: objects destroyed meanwhile are
-// skipped, the others still come.
+// The search position is kept by handle (by card key for token objects):
+// objects destroyed meanwhile are skipped, the others still come, also
+// when each object is destroyed as it is handed out.
 TEST_F(ObjectSearchTest, RemovalsDuringASearchAreHarmless) {
   const CK_OBJECT_HANDLE a = CreateData("a", false);
   const CK_OBJECT_HANDLE b = CreateData("b", false);
@@ -133,6 +137,33 @@ TEST_F(ObjectSearchTest, RemovalsDuringASearchAreHarmless) {
   ASSERT_CKR(CKR_OK, C_DestroyObject(session_, b));
   EXPECT_EQ((Handles{c}), Page(session_, 5));
   EXPECT_TRUE(Page(session_, 5).empty());
+  ASSERT_CKR(CKR_OK, C_FindObjectsFinal(session_));
+
+  for (const char* label : {"t1", "t2", "t3", "t4"}) CreateData(label, true, label[1] > '2');
+  ASSERT_CKR(CKR_OK, C_FindObjectsInit(session_, nullptr, 0));
+  size_t destroyed = 0;
+  for (Handles page = Page(session_, 1); !page.empty(); page = Page(session_, 1)) {
+    ASSERT_CKR(CKR_OK, C_DestroyObject(session_, page[0]));
+    ++destroyed;
+  }
+  EXPECT_EQ(5u, destroyed);  // c and the four token objects
+}
+
+// A handle entry that no session can name any more is freed: the entries of
+// objects gone from the card at the next search, and every token object's
+// entry with the slot's last session.
+TEST_F(ObjectSearchTest, HandlesOfVanishedObjectsAreFreed) {
+  CreateData("stays", true);
+  const CK_OBJECT_HANDLE goes = CreateData("goes", true);
+  const session::ObjectEntry* entry = session::FindObjectEntry(goes);
+  ASSERT_NE(nullptr, entry);
+  slot::Slot& slot = *slot::FindSlot(slotId_);
+  ASSERT_CKR(CKR_OK, store::DeleteTokenObject(slot, entry->tokenObject));
+  EXPECT_EQ(2u, session::Objects().size());
+  EXPECT_EQ(1u, FindAll(session_).size());
+  EXPECT_EQ(1u, session::Objects().size());
+  ASSERT_CKR(CKR_OK, C_CloseAllSessions(slotId_));
+  EXPECT_TRUE(session::Objects().empty());
 }
 
 // A token enumeration error ends the call with nothing counted.
