@@ -21,6 +21,7 @@
 namespace zorad::api {
 namespace {
 
+// Holds the lifecycle lock for the whole of a C_Initialize or C_Finalize.
 class LifecycleScope {
  public:
   LifecycleScope() { platform::LockLifecycle(); }
