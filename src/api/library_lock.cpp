@@ -40,9 +40,13 @@ CK_RV BuiltinUnlock(CK_VOID_PTR) {
 constexpr CallbackSet kBuiltinSet = {BuiltinCreate, BuiltinDestroy, BuiltinLock,
                                      BuiltinUnlock};
 
-// The chosen set (none at load; kept after C_Finalize) and its mutex.
+// The chosen set (none at load; kept after C_Finalize) and its mutex. The
+// mutex is the application's value, handed back to its callbacks as it
+// came: null is a mutex like any other, so whether one was created is a
+// state of its own.
 bool g_haveSet = false;
 CallbackSet g_set = {};
+bool g_mutexCreated = false;
 void* g_mutex = nullptr;
 
 template <typename Callback>
@@ -50,7 +54,7 @@ CK_RV RunLockStep(const char* name, Callback CallbackSet::*step) {
   ZORAD_TRACE(trace::kSteps, "%s\n", name);
   CK_RV rv = CKR_OK;
   if (g_haveSet) {
-    rv = g_mutex == nullptr ? CKR_MUTEX_BAD : (g_set.*step)(g_mutex);
+    rv = g_mutexCreated ? (g_set.*step)(g_mutex) : CKR_MUTEX_BAD;
   }
   ZORAD_TRACE(trace::kSteps, "%s: %x\n", name, static_cast<unsigned>(rv));
   return rv;
@@ -59,7 +63,7 @@ CK_RV RunLockStep(const char* name, Callback CallbackSet::*step) {
 }  // namespace
 
 CK_RV ChooseLockAndCreateMutex(const CK_C_INITIALIZE_ARGS* args) {
-  if (g_mutex != nullptr) return CKR_OK;
+  if (g_mutexCreated) return CKR_OK;
   if (args == nullptr) {
     g_haveSet = false;
     return CKR_OK;
@@ -83,7 +87,8 @@ CK_RV ChooseLockAndCreateMutex(const CK_C_INITIALIZE_ARGS* args) {
   g_haveSet = true;
   void* mutex = nullptr;
   const CK_RV rv = g_set.create(&mutex);
-  g_mutex = rv == CKR_OK ? mutex : nullptr;
+  g_mutexCreated = rv == CKR_OK;
+  g_mutex = g_mutexCreated ? mutex : nullptr;
   return rv;
 }
 
@@ -91,14 +96,18 @@ CK_RV DestroyLibraryMutex() {
   ZORAD_TRACE(trace::kSteps, "DeleteMutex\n");
   CK_RV rv = CKR_OK;
   if (g_haveSet) {
-    rv = g_mutex == nullptr ? CKR_MUTEX_BAD : g_set.destroy(g_mutex);
+    rv = g_mutexCreated ? g_set.destroy(g_mutex) : CKR_MUTEX_BAD;
+    g_mutexCreated = false;
     g_mutex = nullptr;
   }
   ZORAD_TRACE(trace::kSteps, "DeleteMutex %x\n", static_cast<unsigned>(rv));
   return rv;
 }
 
-void AbandonLibraryMutex() { g_mutex = nullptr; }
+void AbandonLibraryMutex() {
+  g_mutexCreated = false;
+  g_mutex = nullptr;
+}
 
 CK_RV LockMutex() { return RunLockStep("LockMutex", &CallbackSet::lock); }
 

@@ -8,12 +8,13 @@
 namespace zorad::api {
 
 // Chooses the callback set from the C_Initialize arguments (null: no
-// locking) and creates the mutex. Only called while initCounter is 0. Keeps
-// an existing mutex from an earlier, half-successful C_Initialize.
+// locking) and creates the mutex. Only called under the lifecycle lock while
+// initCounter is 0. Keeps an existing mutex from an earlier, half-successful
+// C_Initialize.
 CK_RV ChooseLockAndCreateMutex(const CK_C_INITIALIZE_ARGS* args);
 
 // Destroys the mutex (C_Finalize): CKR_MUTEX_BAD when a set is chosen but
-// the mutex is missing. The set itself stays chosen.
+// no mutex was created. The set itself stays chosen.
 CK_RV DestroyLibraryMutex();
 
 // In a child of fork(): lets go of the parent's mutex without destroying it

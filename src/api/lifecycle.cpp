@@ -1,5 +1,13 @@
 // C_Initialize and C_Finalize: the initialisation counter, the choice of
 // the library lock, the trace file and the PC/SC context.
+//
+// Both run whole under the lifecycle lock, so that the first C_Initialize
+// and the last C_Finalize of concurrent users never overlap: a C_Initialize
+// begins only after a release in progress has ended, and the library mutex,
+// the slot table and the context it makes are not the ones that release
+// frees. The slot-event waiters never take the lifecycle lock, so the last
+// C_Finalize may wait for them, and C_Initialize for a release left to
+// them, while holding it.
 #include "api/entry_frame.h"
 #include "api/library_lock.h"
 #include "api/module_release.h"
@@ -13,32 +21,32 @@
 namespace zorad::api {
 namespace {
 
-// Adds one to a counter that is not 0; false when it is 0.
-bool CountNested(std::atomic<uint32_t>& counter) {
-  uint32_t count = counter.load();
-  while (count != 0) {
-    if (counter.compare_exchange_weak(count, count + 1)) return true;
-  }
-  return false;
-}
+// Holds the lifecycle lock for the whole of a C_Initialize or C_Finalize.
+class LifecycleScope {
+ public:
+  LifecycleScope() { platform::LockLifecycle(); }
+  ~LifecycleScope() { platform::UnlockLifecycle(); }
+  LifecycleScope(const LifecycleScope&) = delete;
+  LifecycleScope& operator=(const LifecycleScope&) = delete;
+};
 
-// Steps 6 to 8 of C_Initialize: under the lock, count the call or, for the
-// first one, establish the reader context. The waiters' count is left
-// alone: a thread may be waiting for a slot event while another user of
-// the module initialises it, and the last C_Finalize must still wait for
-// that thread.
+// Steps 6 to 8 of C_Initialize: under the library lock, count the call or,
+// for the first one, establish the reader context. The waiters' count is
+// left alone: a thread may be waiting for a slot event while another user
+// of the module initialises it, and the last C_Finalize must still wait
+// for that thread.
 CK_RV CountInitialization(ModuleState& state) {
   const CK_RV locked = LockMutex();
   if (locked != CKR_OK) return locked;
   CK_RV rv = CKR_OK;
-  if (!CountNested(state.initCounter)) {
-    if (reader::OpenReaderContext() != SCARD_S_SUCCESS) {
-      rv = CKR_FUNCTION_FAILED;
-    } else {
-      state.finalizing.store(0);
-      state.ownerProcess = platform::ProcessId();
-      state.initCounter = 1;
-    }
+  if (state.initCounter.load() != 0) {
+    state.initCounter.fetch_add(1);
+  } else if (reader::OpenReaderContext() != SCARD_S_SUCCESS) {
+    rv = CKR_FUNCTION_FAILED;
+  } else {
+    state.finalizing.store(0);
+    state.ownerForkCount.store(platform::ForkCount());
+    state.initCounter.store(1);
   }
   UnlockMutex();
   return rv;
@@ -57,19 +65,21 @@ void StartAfreshAfterFork(ModuleState& state) {
   slot::AbandonAllSlots();
   AbandonLibraryMutex();
   ForgetWaiters();
-  state.initCounter = 0;
+  state.initCounter.store(0);
   state.finalizing.store(0);
-  state.ownerProcess = 0;
+  state.ownerForkCount.store(platform::ForkCount());
 }
 
 CK_RV Initialize(CK_VOID_PTR initArgs) {
+  platform::WatchForks();
+  const LifecycleScope lifecycle;
   ModuleState& state = State();
   const bool forked = InheritedFromParent();
   if (forked) StartAfreshAfterFork(state);
   trace::Configure();
   EntryFrame frame(EntryPoint::kInitialize);
   CK_RV rv = CKR_OK;
-  if (state.initCounter == 0) {
+  if (state.initCounter.load() == 0) {
     // What a slot-event waiter of the last life still has to release must
     // be gone before anything is made anew.
     if (!AwaitPendingRelease()) return frame.Return(CKR_FUNCTION_FAILED);
@@ -96,19 +106,19 @@ CK_RV ReleaseModule() {
 }
 
 CK_RV Finalize(CK_VOID_PTR reserved) {
+  const LifecycleScope lifecycle;
   ModuleState& state = State();
   // Nothing of a parent's module is the child's to finalise.
   if (InheritedFromParent()) StartAfreshAfterFork(state);
   EntryFrame frame(EntryPoint::kFinalize);
   if (trace::Enabled(trace::kEntryExit)) trace::FlushFile();
   if (reserved != nullptr) return frame.Return(CKR_ARGUMENTS_BAD);
-  uint32_t count = state.initCounter.load();
+  const uint32_t count = state.initCounter.load();
   ZORAD_TRACE(trace::kSteps, "Finalize, init_counter=%d\n", static_cast<int>(count));
-  // A nested C_Initialize or C_Finalize of another user may change the
-  // counter meanwhile; only the call that takes it to 0 releases.
-  do {
-    if (count == 0) return frame.Return(CKR_CRYPTOKI_NOT_INITIALIZED);
-  } while (!state.initCounter.compare_exchange_weak(count, count - 1));
+  if (count == 0) return frame.Return(CKR_CRYPTOKI_NOT_INITIALIZED);
+  // From here the locking entry points refuse; only the call that takes
+  // the counter to 0 releases.
+  state.initCounter.store(count - 1);
   CK_RV rv = CKR_OK;
   if (count == 1) rv = ReleaseAfterWaiters(ReleaseModule);
   ZORAD_TRACE(trace::kSteps, "Finalize: %x\n", static_cast<unsigned>(rv));

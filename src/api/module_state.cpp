@@ -13,8 +13,7 @@ bool Initialized() { return State().initCounter.load() != 0; }
 
 bool InheritedFromParent() {
   if constexpr (platform::kProcessesFork) {
-    const uint64_t owner = State().ownerProcess.load();
-    return owner != 0 && owner != platform::ProcessId();
+    return State().ownerForkCount.load(std::memory_order_relaxed) != platform::ForkCount();
   } else {
     return false;
   }

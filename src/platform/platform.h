@@ -20,17 +20,29 @@ uint32_t TickCount();
 uint32_t ThreadId();
 void SleepMs(uint32_t milliseconds);
 
-// The calling process. A child of fork() starts with a copy of its parent's
-// module state, PC/SC handles included, which it must neither use nor
-// release: the process id tells it that it is not the process that
-// initialised the module. Windows has no fork(), and there kProcessesFork
-// is false so that the check compiles away.
+// A child of fork() starts with a copy of its parent's module state, PC/SC
+// handles included, which it must neither use nor release. WatchForks()
+// registers, once per process, a handler that runs in the child of every
+// later fork(): it counts the fork and makes the lifecycle lock anew (a
+// thread of the parent may have held it). ForkCount() reads that count
+// without a system call, so every entry point can afford to compare it
+// with the count seen at C_Initialize. Windows has no fork(): there
+// kProcessesFork is false and the count stays 0.
 #ifdef _WIN32
 inline constexpr bool kProcessesFork = false;
 #else
 inline constexpr bool kProcessesFork = true;
 #endif
-uint64_t ProcessId();
+void WatchForks();
+uint32_t ForkCount();
+
+// The process-wide lock of the module's life cycle: held by C_Initialize
+// and C_Finalize across the initialisation count and what the first and
+// the last of them set up and release. It needs no set-up, lives as long
+// as the process and is never destroyed, so that it is there for a
+// C_Finalize at any time, also while the module is being unloaded.
+void LockLifecycle();
+void UnlockLifecycle();
 
 // The trace mask configured for this machine or process, if a valid value
 // is present; nothing when the setting is missing or malformed. A process

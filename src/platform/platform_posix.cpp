@@ -1,5 +1,6 @@
-// POSIX services: monotonic ticks, gettid, pthread mutexes, an environment
-// variable for the trace configuration and mkstemp for the trace file.
+// POSIX services: monotonic ticks, gettid, pthread mutexes, the fork()
+// child handler, an environment variable for the trace configuration and
+// mkstemp for the trace file.
 //
 // The environment belongs to whoever starts the process. In a set-user-ID
 // or set-group-ID program it must not decide whether and where the module
@@ -15,6 +16,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,7 +37,30 @@ uint32_t TickCount() {
 
 uint32_t ThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
 
-uint64_t ProcessId() { return static_cast<uint64_t>(getpid()); }
+namespace {
+
+std::atomic<uint32_t> g_forkCount{0};
+pthread_mutex_t g_lifecycleLock = PTHREAD_MUTEX_INITIALIZER;
+
+// Runs in the child, which has only the thread that called fork().
+void OnForkChild() {
+  g_forkCount.fetch_add(1, std::memory_order_relaxed);
+  pthread_mutex_init(&g_lifecycleLock, nullptr);
+}
+
+}  // namespace
+
+void WatchForks() {
+  // Registered once; glibc unregisters the handler when the module is
+  // unloaded.
+  static const int registered = pthread_atfork(nullptr, nullptr, OnForkChild);
+  (void)registered;
+}
+
+uint32_t ForkCount() { return g_forkCount.load(std::memory_order_relaxed); }
+
+void LockLifecycle() { pthread_mutex_lock(&g_lifecycleLock); }
+void UnlockLifecycle() { pthread_mutex_unlock(&g_lifecycleLock); }
 
 void SleepMs(uint32_t milliseconds) {
   timespec wait{static_cast<time_t>(milliseconds / 1000),

@@ -1,5 +1,6 @@
-// Windows services: GetTickCount, critical sections, the registry value
-// "TraceMode" and GetTempFileNameA for the trace file.
+// Windows services: GetTickCount, critical sections, a slim reader/writer
+// lock for the life cycle, the registry value "TraceMode" and
+// GetTempFileNameA for the trace file.
 #include "platform/platform.h"
 
 #include <windows.h>
@@ -12,7 +13,16 @@ static_assert(sizeof(CRITICAL_SECTION) <= 64, "mutex storage too small");
 
 uint32_t TickCount() { return GetTickCount(); }
 uint32_t ThreadId() { return GetCurrentThreadId(); }
-uint64_t ProcessId() { return GetCurrentProcessId(); }
+
+void WatchForks() {}
+uint32_t ForkCount() { return 0; }
+
+namespace {
+SRWLOCK g_lifecycleLock = SRWLOCK_INIT;  // needs neither set-up nor release
+}  // namespace
+
+void LockLifecycle() { AcquireSRWLockExclusive(&g_lifecycleLock); }
+void UnlockLifecycle() { ReleaseSRWLockExclusive(&g_lifecycleLock); }
 void SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
 
 // HKLM\SOFTWARE\Corvantix\zorad_pkcs11, value "TraceMode" of subkey "Config":

@@ -21,30 +21,39 @@ CK_C_INITIALIZE_ARGS OsLocking() {
 
 class NestedInitializeTest : public ModuleTest {};
 
-// Every pair leaves the count where it was: the first user's C_Finalize is
-// still the last one.
+// Every pair leaves the count where it was. With a first user holding the
+// module its C_Finalize is still the last one; without, the users' own
+// calls are the first C_Initialize and the last C_Finalize in turn, and a
+// C_Initialize must not reuse what a concurrent last C_Finalize releases.
 TEST_F(NestedInitializeTest, PairsOnManyThreadsKeepTheCount) {
-  CK_C_INITIALIZE_ARGS args = OsLocking();
-  ASSERT_CKR(CKR_OK, C_Initialize(&args));
-  std::vector<std::thread> users;
-  std::atomic<int> failures{0};
-  for (int t = 0; t < 4; ++t) {
-    users.emplace_back([&] {
-      for (int i = 0; i < 2000; ++i) {
-        CK_C_INITIALIZE_ARGS mine = OsLocking();
-        CK_INFO info;
-        if (C_Initialize(&mine) != CKR_OK || C_GetInfo(&info) != CKR_OK ||
-            C_Finalize(nullptr) != CKR_OK) {
-          ++failures;
+  for (const bool held : {true, false}) {
+    SCOPED_TRACE(held ? "a first user holds the module" : "first and last users in turn");
+    CK_C_INITIALIZE_ARGS args = OsLocking();
+    if (held) {
+      ASSERT_CKR(CKR_OK, C_Initialize(&args));
+    }
+    std::vector<std::thread> users;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 4; ++t) {
+      users.emplace_back([&] {
+        for (int i = 0; i < 1000; ++i) {
+          CK_C_INITIALIZE_ARGS mine = OsLocking();
+          CK_INFO info;
+          if (C_Initialize(&mine) != CKR_OK || C_GetInfo(&info) != CKR_OK ||
+              C_Finalize(nullptr) != CKR_OK) {
+            ++failures;
+          }
         }
-      }
-    });
+      });
+    }
+    for (std::thread& user : users) user.join();
+    EXPECT_EQ(0, failures.load());
+    EXPECT_EQ(held ? 1u : 0u, api::State().initCounter.load());
+    if (held) {
+      EXPECT_CKR(CKR_OK, C_Finalize(nullptr));
+    }
+    EXPECT_CKR(CKR_CRYPTOKI_NOT_INITIALIZED, C_Finalize(nullptr));
   }
-  for (std::thread& user : users) user.join();
-  EXPECT_EQ(0, failures.load());
-  EXPECT_EQ(1u, api::State().initCounter.load());
-  EXPECT_CKR(CKR_OK, C_Finalize(nullptr));
-  EXPECT_CKR(CKR_CRYPTOKI_NOT_INITIALIZED, C_Finalize(nullptr));
 }
 
 // A thread blocked in C_WaitForSlotEvent stays counted across another

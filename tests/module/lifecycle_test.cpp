@@ -36,6 +36,7 @@ TEST_F(LifecycleTest, ArgumentRules) {
     bool create, destroy, lock, unlock;
     bool reserved;
     CK_RV expected;
+    bool createWritesNothing = false;  // the application's mutex is null
   };
   const Case cases[] = {
       {"all four callbacks", true, true, true, true, false, CKR_OK},
@@ -44,17 +45,19 @@ TEST_F(LifecycleTest, ArgumentRules) {
       {"lock without create", false, false, true, false, false, CKR_ARGUMENTS_BAD},
       {"only destroy", false, true, false, false, false, CKR_ARGUMENTS_BAD},
       {"reserved pointer set", false, false, false, false, true, CKR_ARGUMENTS_BAD},
+      {"create answers a null mutex", true, true, true, true, false, CKR_OK, true},
   };
   auto create = [](CK_VOID_PTR_PTR m) -> CK_RV {
     static int token;
     *m = &token;
     return CKR_OK;
   };
+  auto createNull = [](CK_VOID_PTR_PTR) -> CK_RV { return CKR_OK; };
   auto other = [](CK_VOID_PTR) -> CK_RV { return CKR_OK; };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     CK_C_INITIALIZE_ARGS args{};
-    if (c.create) args.CreateMutex = create;
+    if (c.create) args.CreateMutex = c.createWritesNothing ? +createNull : +create;
     if (c.destroy) args.DestroyMutex = other;
     if (c.lock) args.LockMutex = other;
     if (c.unlock) args.UnlockMutex = other;
