@@ -3,9 +3,47 @@
 // whether the card took the key or refused it. A session key has no other
 // home and keeps its value.
 #include <gtest/gtest.h>
+#include <malloc.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdlib>
+#include <new>
 
 #include "session/object_table.h"
 #include "support/token_fixture.h"
+
+// Every block this test program frees is searched for the watched key bytes
+// while a watch is on: a copy of a key value freed without being wiped
+// stays readable in the process heap.
+namespace {
+std::atomic<bool> g_watching{false};
+std::array<uint8_t, 32> g_watched{};
+std::atomic<int> g_freedWithKey{0};
+
+void SearchFreedBlock(void* block) {
+  if (block == nullptr || !g_watching.load(std::memory_order_relaxed)) return;
+  const auto* bytes = static_cast<const uint8_t*>(block);
+  const size_t size = malloc_usable_size(block);
+  if (std::search(bytes, bytes + size, g_watched.begin(), g_watched.end()) != bytes + size) {
+    ++g_freedWithKey;
+  }
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+  throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept {
+  SearchFreedBlock(block);
+  std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+  SearchFreedBlock(block);
+  std::free(block);
+}
 
 namespace zorad::test {
 namespace {
@@ -45,6 +83,27 @@ TEST_F(KeyValueMemoryTest, TokenKeyHandlesHoldNoKeyValue) {
   CK_ULONG length = signature.size();
   ASSERT_CKR(CKR_OK, C_SignInit(session_, &sign, found[0]));
   EXPECT_CKR(CKR_OK, C_Sign(session_, message.data(), message.size(), signature.data(), &length));
+}
+
+// An imported private key's value reaches the card's key slot and no
+// freed memory: neither the module's copies of the template nor the handle
+// leave it behind, also after C_Finalize.
+TEST_F(KeyValueMemoryTest, ImportedKeyValueLeavesNothingInFreedMemory) {
+  Bytes scalar(32);
+  for (size_t i = 0; i < scalar.size(); ++i) scalar[i] = static_cast<uint8_t>(0xA0 + i);
+  std::copy(scalar.begin(), scalar.end(), g_watched.begin());
+  Template key;
+  key.Ulong(CKA_CLASS, CKO_PRIVATE_KEY).Ulong(CKA_KEY_TYPE, CKK_GOSTR3410);
+  key.Bool(CKA_TOKEN, true).Bool(CKA_PRIVATE, true).Bool(CKA_SIGN, true);
+  key.Bytes(CKA_VALUE, scalar);
+  CK_OBJECT_HANDLE handle = CK_INVALID_HANDLE;
+  g_freedWithKey = 0;
+  g_watching = true;
+  EXPECT_CKR(CKR_OK, C_CreateObject(session_, key.data(), key.size(), &handle));
+  EXPECT_CKR(CKR_OK, C_Finalize(nullptr));
+  g_watching = false;
+  EXPECT_EQ(0, g_freedWithKey.load());
+  EXPECT_CKR(CKR_OK, C_Initialize(nullptr));
 }
 
 }  // namespace
