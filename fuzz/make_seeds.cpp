@@ -317,9 +317,31 @@ void HostileCard(const std::string& name, uint8_t flags, const sim::CardState& s
   Write("hostile_card", name, out);
 }
 
+// The first record of the public area takes the id of the private area's
+// first record (its header to be sealed again by the target): ids are
+// unique within an area only.
+sim::CardState SameIdInBothAreas(sim::CardState state) {
+  const sim::CardPersonalisation p;
+  const auto firstHeader = [&](uint16_t fid) -> size_t {
+    const Bytes& file = state.files.at(fid).data;
+    const size_t entries = size_t{p.publicArea.capacity} + 132;
+    for (size_t i = 0; i < p.publicArea.blockCount && entries + i < file.size(); ++i) {
+      if (file[entries + i] != 0) return 64 + i * p.publicArea.blockSize;
+    }
+    return 0;
+  };
+  const size_t priv = firstHeader(sim::kPrivateAreaFid);
+  const size_t pub = firstHeader(sim::kPublicAreaFid);
+  if (priv == 0 || pub == 0) return state;
+  const Bytes& from = state.files.at(sim::kPrivateAreaFid).data;
+  PutFileBytes(state, sim::kPublicAreaFid, pub + 9, Bytes(from.begin() + priv + 9, from.begin() + priv + 13));
+  return state;
+}
+
 // The recorded token images: the prepared card, the card after a whole
-// life of creations, changes and deletions, an empty token, and the sample
-// records of object_records in the public area.
+// life of creations, changes and deletions, an empty token, the same card
+// with one id in both areas, and the sample records of object_records in
+// the public area.
 void HostileCardSeeds() {
   HostileCard("recorded-life", 0x00, PreparedCardState());
   HostileCard("recorded-life-t0-sealed", 0x1F, PreparedCardState());
@@ -330,6 +352,7 @@ void HostileCardSeeds() {
     TokenLife(kLifeDataObject | kLifeSignVerify | kLifeKeyPair);
   }
   HostileCard("after-whole-life", 0x00, lived->State());
+  HostileCard("same-id-both-areas", 0x0C, SameIdInBothAreas(lived->State()));
   const sim::CardPersonalisation p;
   Bytes entries(p.publicArea.blockCount, 0);
   Bytes blocks(size_t{p.publicArea.blockCount} * p.publicArea.blockSize, 0);
