@@ -6,7 +6,7 @@
 // is needed. A call that gets as far as the card ends the operation, and so
 // does any error other than a length query's answer.
 #include "api/entry_frame.h"
-#include "api/output_length.h"
+#include "session/output_length.h"
 #include "session/session_table.h"
 #include "card/token_digest.h"
 #include "card/token_sign.h"
@@ -40,7 +40,7 @@ FinalCheck CheckFinal(const std::optional<session::CollectedParts>& digest, bool
                       const CK_BYTE* pDigest, CK_ULONG& digestLength) {
   if (!digest) return {CKR_OPERATION_NOT_INITIALIZED};
   if (singlePart && digest->started()) return {CKR_OPERATION_ACTIVE};  // C_DigestFinal ends it
-  if (const auto answer = AnswerLengthQuery(pDigest, digestLength, kDigestLength)) return {*answer};
+  if (const auto answer = session::AnswerLengthQuery(pDigest, digestLength, kDigestLength)) return {*answer};
   return {CKR_OK, true};
 }
 

@@ -87,14 +87,14 @@ CK_RV ApplicationTemplate(const CK_ATTRIBUTE* pTemplate, CK_ULONG count,
 }
 
 CK_RV ServeApplicationTemplate(const store::AttributeList& stored, CK_ATTRIBUTE* pTemplate,
-                               CK_ULONG count) {
+                               CK_ULONG count, bool valueSensitive) {
   if constexpr (kWideIntegers) {
     store::AttributeList widened = stored;
     const store::WipedOnExit wiped(widened);
     WidenIntegerAttributes(widened);
-    return session::GetAttributeValues(widened, pTemplate, count);
+    return session::GetAttributeValues(widened, pTemplate, count, valueSensitive);
   } else {
-    return session::GetAttributeValues(stored, pTemplate, count);
+    return session::GetAttributeValues(stored, pTemplate, count, valueSensitive);
   }
 }
 

@@ -32,8 +32,9 @@ CK_RV ApplicationTemplate(const CK_ATTRIBUTE* pTemplate, CK_ULONG count,
                           store::AttributeList& list);
 
 // Serves the application's template from a stored list, widening integer
-// values first (GetAttributeValues of the session layer on a copy).
+// values first (GetAttributeValues of the session layer on a copy); a key
+// value that stays hidden answers CKR_ATTRIBUTE_SENSITIVE.
 CK_RV ServeApplicationTemplate(const store::AttributeList& stored, CK_ATTRIBUTE* pTemplate,
-                               CK_ULONG count);
+                               CK_ULONG count, bool valueSensitive = false);
 
 }  // namespace zorad::api

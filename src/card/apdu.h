@@ -45,6 +45,7 @@ inline constexpr uint16_t kSwPinMustChange = 0x6982;
 inline constexpr uint16_t kSwPinBlocked = 0x6983;
 inline constexpr uint16_t kSwAlreadyInState = 0x6989;  // the file already is (de)activated
 inline constexpr uint16_t kSwFileNotFound = 0x6A82;
+inline constexpr uint16_t kSwVerificationFailed = 0x6300;  // a signature that does not verify
 
 inline constexpr size_t kSerialNumberLength = 7;
 inline constexpr size_t kSerialTextLength = 2 * kSerialNumberLength;

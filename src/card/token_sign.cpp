@@ -64,10 +64,12 @@ CK_RV VerifyWithKey(reader::Reader* r, uint8_t keyRef, CK_MECHANISM_TYPE mechani
   CK_RV rv = SetUpKey(r, keyRef, kSeVerifyingKey);
   if (rv == CKR_OK) rv = HashOf(r, mechanism, data, dataLength, hash);
   if (rv != CKR_OK) return rv;
-  if (APDU_VerifySignature(r, hash.data(), hash.size(), signature, signatureLength) != RDR_OK) {
-    return CKR_FUNCTION_FAILED;
-  }
-  return CKR_OK;
+  const reader::ReaderResult verified =
+      APDU_VerifySignature(r, hash.data(), hash.size(), signature, signatureLength);
+  if (verified == RDR_OK) return CKR_OK;
+  // A forged or damaged document is not a card fault.
+  const bool wrong = verified == reader::RDR_BAD_STATUS && r->lastStatusWord == kSwVerificationFailed;
+  return wrong ? CKR_SIGNATURE_INVALID : CKR_FUNCTION_FAILED;
 }
 
 }  // namespace zorad::card

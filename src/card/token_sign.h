@@ -36,7 +36,8 @@ CK_RV SignWithKey(reader::Reader* r, uint8_t keyRef, CK_MECHANISM_TYPE mechanism
                   size_t* signatureLength);
 
 // The same for checking `signature` over `data`. A signature the card
-// rejects is CKR_FUNCTION_FAILED, like any other card refusal.
+// finds wrong (verification failed) is CKR_SIGNATURE_INVALID; any other
+// refusal CKR_FUNCTION_FAILED.
 CK_RV VerifyWithKey(reader::Reader* r, uint8_t keyRef, CK_MECHANISM_TYPE mechanism,
                     const uint8_t* data, size_t dataLength, const uint8_t* signature,
                     size_t signatureLength);

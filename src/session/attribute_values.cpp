@@ -25,14 +25,17 @@ CK_RV TemplateToAttributeList(const CK_ATTRIBUTE* pTemplate, CK_ULONG count,
 }
 
 CK_RV GetAttributeValues(const store::AttributeList& list, CK_ATTRIBUTE* pTemplate,
-                         CK_ULONG count) {
+                         CK_ULONG count, bool valueSensitive) {
   if (count != 0 && pTemplate == nullptr) return CKR_ARGUMENTS_BAD;
   CK_RV rv = CKR_OK;
   for (CK_ULONG i = 0; i < count; ++i) {
     CK_ATTRIBUTE& attribute = pTemplate[i];
     const auto it = attribute.type > 0xFFFFFFFFu ? list.end()
                                                  : list.find(static_cast<uint32_t>(attribute.type));
-    if (it == list.end()) {
+    if (valueSensitive && attribute.type == CKA_VALUE) {
+      attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+      rv = CKR_ATTRIBUTE_SENSITIVE;
+    } else if (it == list.end()) {
       attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
       rv = CKR_ATTRIBUTE_TYPE_INVALID;
     } else if (attribute.pValue == nullptr) {

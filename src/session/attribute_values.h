@@ -19,9 +19,11 @@ CK_RV TemplateToAttributeList(const CK_ATTRIBUTE* pTemplate, CK_ULONG count,
 // Serves the application's template from the list: an absent type gives
 // CK_UNAVAILABLE_INFORMATION and CKR_ATTRIBUTE_TYPE_INVALID, a null pValue
 // the length, a buffer too small CK_UNAVAILABLE_INFORMATION and
-// CKR_BUFFER_TOO_SMALL; every entry is processed and the code of the last
-// failing one is returned.
-CK_RV GetAttributeValues(const store::AttributeList& list, CK_ATTRIBUTE* pTemplate, CK_ULONG count);
+// CKR_BUFFER_TOO_SMALL; a key's CKA_VALUE that stays hidden (`valueSensitive`)
+// CK_UNAVAILABLE_INFORMATION and CKR_ATTRIBUTE_SENSITIVE; every entry is
+// processed and the code of the last failing one is returned.
+CK_RV GetAttributeValues(const store::AttributeList& list, CK_ATTRIBUTE* pTemplate, CK_ULONG count,
+                         bool valueSensitive = false);
 
 // True when every attribute of `searchTemplate` is in `attributes` with the
 // same bytes; an empty template matches everything.

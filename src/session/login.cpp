@@ -52,7 +52,13 @@ CK_RV LogIn(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, size_t 
 CK_RV Login(CK_SESSION_HANDLE handle, CK_USER_TYPE userType, const uint8_t* pin, size_t pinLength) {
   const SessionSlot s = FindSessionSlot(handle);
   if (s.rv != CKR_OK) return s.rv;
-  if (userType == CKU_CONTEXT_SPECIFIC) return ReVerify(*s.slot, pin, pinLength);
+  if (userType == CKU_CONTEXT_SPECIFIC) {
+    // The PIN given again is for the operation under way.
+    if (!s.session->sign.active() && !s.session->verify.active()) {
+      return CKR_OPERATION_NOT_INITIALIZED;
+    }
+    return ReVerify(*s.slot, pin, pinLength);
+  }
   if (userType != CKU_SO && userType != CKU_USER) return CKR_USER_TYPE_INVALID;
   return LogIn(*s.slot, userType, pin, pinLength);
 }

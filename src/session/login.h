@@ -13,8 +13,10 @@ namespace zorad::session {
 // C_Login's body. CKU_SO and CKU_USER verify the PIN on the card and set
 // the slot's loginState (a user login then reads the private objects; when
 // that fails the card is logged out again: CKR_GENERAL_ERROR).
-// CKU_CONTEXT_SPECIFIC verifies the PIN of whoever is logged in again and
-// changes nothing (CKR_OPERATION_NOT_INITIALIZED when nobody is); when the
+// CKU_CONTEXT_SPECIFIC verifies the PIN of whoever is logged in again for
+// the session's sign or verify operation and changes nothing
+// (CKR_OPERATION_NOT_INITIALIZED without such an operation or when nobody
+// is logged in); when the
 // card refuses that PIN and no longer counts the role as verified, the
 // slot is logged out.
 CK_RV Login(CK_SESSION_HANDLE handle, CK_USER_TYPE userType, const uint8_t* pin, size_t pinLength);

@@ -6,7 +6,9 @@
 #include "session/object_table.h"
 #include "session/session_table.h"
 #include "slot/slot_table.h"
+#include "card/secure_buffer.h"
 #include "store/attribute_access.h"
+#include "store/attribute_rules.h"
 #include "store/object_create.h"
 #include "store/object_delete.h"
 #include "trace/trace.h"
@@ -59,27 +61,6 @@ CK_RV FindObjectToChange(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objec
   return CKR_OK;
 }
 
-// Object classes whose CKA_VALUE is key material.
-bool IsKeyObject(const store::AttributeList& attributes) {
-  const auto it = attributes.find(CKA_CLASS);
-  if (it == attributes.end() || it->second.empty()) return false;
-  const uint8_t objectClass = it->second.front();
-  const bool highBytesZero =
-      std::all_of(it->second.begin() + 1, it->second.end(), [](uint8_t b) { return b == 0; });
-  return highBytesZero && (objectClass == CKO_PUBLIC_KEY || objectClass == CKO_PRIVATE_KEY ||
-                           objectClass == CKO_SECRET_KEY);
-}
-
-// What an object is, where it lives and who may read it are fixed when it
-// is created: a changed CKA_PRIVATE would leave a token object readable by
-// anyone in the public area, a changed class a "key" with no key behind it.
-constexpr CK_ATTRIBUTE_TYPE kFixedAtCreation[] = {CKA_CLASS, CKA_TOKEN, CKA_PRIVATE};
-
-bool ChangesFixedAttribute(const store::AttributeList& values) {
-  return std::any_of(std::begin(kFixedAtCreation), std::end(kFixedAtCreation),
-                     [&](CK_ATTRIBUTE_TYPE type) { return HasAttribute(values, type); });
-}
-
 // A token object's handle is made once the object is on the card, so a
 // failed creation leaves none behind.
 CK_RV StoreOnCard(slot::Slot& slot, const store::AttributeList& attributes,
@@ -94,11 +75,12 @@ CK_RV StoreOnCard(slot::Slot& slot, const store::AttributeList& attributes,
 
 }  // namespace
 
-CK_RV CreateObject(CK_SESSION_HANDLE sessionHandle, const store::AttributeList& attributes,
+CK_RV CreateObject(CK_SESSION_HANDLE sessionHandle, store::AttributeList& attributes,
                    CK_OBJECT_HANDLE& objectHandle) {
   ObjectContext context;
   const CK_RV rv = FindSessionAndSlot(sessionHandle, context);
   if (rv != CKR_OK) return rv;
+  store::AddKeyOrigin(attributes, store::KeyOrigin::kImported);
   ZORAD_TRACE(trace::kSteps, "CKA_TOKEN\n");
   const bool tokenObject = AttributeIsTrue(attributes, CKA_TOKEN);
   ZORAD_TRACE(trace::kSteps, "CKA_PRIVATE\n");
@@ -132,33 +114,42 @@ CK_RV DestroyObject(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHand
 }
 
 CK_RV ReadObjectAttributes(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle,
-                           store::AttributeList& attributes) {
+                           store::AttributeList& attributes, bool& valueSensitive) {
   ObjectContext context;
-  const CK_RV rv = FindObject(sessionHandle, objectHandle, context);
+  CK_RV rv = FindObject(sessionHandle, objectHandle, context);
   if (rv != CKR_OK) return rv;
   if (context.entry->isPrivate != 0 && !UserLoggedIn(context)) return CKR_USER_NOT_LOGGED_IN;
-  if (!context.entry->isTokenObject()) {
+  const bool onCard = context.entry->isTokenObject();
+  if (onCard) {
+    ZORAD_TRACE(trace::kSteps, "->GetTokenAttributeValues\n");
+    rv = store::GetTokenAttributeValues(*context.slot, context.entry->tokenObject, attributes);
+    if (rv != CKR_OK) return rv;
+  } else {
     ZORAD_TRACE(trace::kSteps, "->attr_list\n");
     attributes = context.entry->attributes;
-    return CKR_OK;
   }
-  ZORAD_TRACE(trace::kSteps, "->GetTokenAttributeValues\n");
-  return store::GetTokenAttributeValues(*context.slot, context.entry->tokenObject, attributes);
+  valueSensitive = store::ValueIsSensitive(attributes, onCard);
+  if (const auto it = attributes.find(CKA_VALUE); valueSensitive && it != attributes.end()) {
+    card::SecureWipe(it->second.data(), it->second.size());
+    attributes.erase(it);
+  }
+  return CKR_OK;
 }
 
 CK_RV WriteObjectAttributes(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle,
                             const store::AttributeList& values) {
   ObjectContext context;
-  const CK_RV rv = FindObjectToChange(sessionHandle, objectHandle, context);
+  CK_RV rv = FindObjectToChange(sessionHandle, objectHandle, context);
   if (rv != CKR_OK) return rv;
-  if (ChangesFixedAttribute(values)) return CKR_ATTRIBUTE_READ_ONLY;
   if (context.entry->isTokenObject()) {
-    // The store reads the object fresh and refuses a key's CKA_VALUE itself.
+    // What no object may change is refused before the card; the store
+    // checks the rest against the object as the card holds it.
+    rv = store::CheckAttributeChange({}, values);
+    if (rv != CKR_OK) return rv;
     return store::SetTokenAttributeValues(*context.slot, context.entry->tokenObject, values);
   }
-  if (HasAttribute(values, CKA_VALUE) && IsKeyObject(context.entry->attributes)) {
-    return CKR_ATTRIBUTE_READ_ONLY;
-  }
+  rv = store::CheckAttributeChange(context.entry->attributes, values);
+  if (rv != CKR_OK) return rv;
   return SetAttributeValues(objectHandle, values);
 }
 

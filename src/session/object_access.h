@@ -12,11 +12,12 @@
 namespace zorad::session {
 
 // Makes a session object (no CKA_TOKEN, or false) or stores a token object
-// on the card, and gives its new handle. CKR_USER_NOT_LOGGED_IN for a
+// on the card, and gives its new handle. A private key records that it was
+// imported (store::AddKeyOrigin, in `attributes`). CKR_USER_NOT_LOGGED_IN for a
 // private object without the user logged in, CKR_SESSION_READ_ONLY for a
 // token object in a read-only session; a failed card creation leaves no
 // handle.
-CK_RV CreateObject(CK_SESSION_HANDLE sessionHandle, const store::AttributeList& attributes,
+CK_RV CreateObject(CK_SESSION_HANDLE sessionHandle, store::AttributeList& attributes,
                    CK_OBJECT_HANDLE& objectHandle);
 
 // Destroys a session object (of any session) or deletes a token object
@@ -24,14 +25,14 @@ CK_RV CreateObject(CK_SESSION_HANDLE sessionHandle, const store::AttributeList& 
 CK_RV DestroyObject(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle);
 
 // All the object's attributes: a session object's from memory, a token
-// object's read fresh from the card.
+// object's read fresh from the card. A key value that must stay hidden is
+// left out and `valueSensitive` set.
 CK_RV ReadObjectAttributes(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle,
-                           store::AttributeList& attributes);
+                           store::AttributeList& attributes, bool& valueSensitive);
 
 // Replaces or adds values: in memory for a session object, on the card for
-// a token object. CKA_CLASS, CKA_TOKEN and CKA_PRIVATE of any object, and
-// CKA_VALUE of a key object, are read-only (CKR_ATTRIBUTE_READ_ONLY,
-// nothing changes).
+// a token object. What the attribute rules forbid (store::CheckAttributeChange)
+// is CKR_ATTRIBUTE_READ_ONLY, and nothing changes.
 CK_RV WriteObjectAttributes(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle,
                             const store::AttributeList& values);
 

@@ -80,7 +80,8 @@ bool OnlySessionObjects(const store::AttributeList& searchTemplate) {
 CK_RV FindObjectsInit(CK_SESSION_HANDLE handle, const store::AttributeList& searchTemplate) {
   const SessionSlot s = FindSessionSlot(handle);
   if (s.rv != CKR_OK) return s.rv;
-  s.session->search.reset();
+  // One search at a time: the one under way goes on as it was.
+  if (s.session->search) return CKR_OPERATION_ACTIVE;
   ObjectSearch search;
   search.searchTemplate = searchTemplate;
   // A search of session objects alone needs nothing from the card.

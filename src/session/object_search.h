@@ -18,6 +18,7 @@ namespace zorad::session {
 // asks for session objects only (CKA_TOKEN false). CKR_SESSION_HANDLE_INVALID
 // without a session, CKR_GENERAL_ERROR when its slot is gone, else the
 // store's result; a failed start leaves no search active.
+// CKR_OPERATION_ACTIVE while the session's search is under way (it goes on).
 CK_RV FindObjectsInit(CK_SESSION_HANDLE handle, const store::AttributeList& searchTemplate);
 
 // Continues the search: up to `maximum` handles into `handles`, their

@@ -1,6 +1,7 @@
 #include "session/session_table.h"
 
 #include "card/token_identity.h"
+#include "session/login.h"
 #include "session/object_table.h"
 #include "slot/slot_sync.h"
 #include "slot/slot_table.h"
@@ -32,6 +33,15 @@ CK_STATE SessionState(uint32_t loginState, bool readWrite) {
   if (loginState == card::kUser) return readWrite ? CKS_RW_USER_FUNCTIONS : CKS_RO_USER_FUNCTIONS;
   if (loginState == card::kSecurityOfficer && readWrite) return CKS_RW_SO_FUNCTIONS;
   return readWrite ? CKS_RW_PUBLIC_SESSION : CKS_RO_PUBLIC_SESSION;
+}
+
+// The application's last session on the slot closed: no handle of its
+// token's objects names anything any more, and the login ends as
+// C_Logout ends it, so that the next session starts public.
+void EndSlotUse(uint32_t slotId) {
+  DestroySlotObjects(slotId);
+  slot::Slot* slot = slot::FindSlot(slotId);
+  if (slot != nullptr && slot->loginState != card::kNobody) LogoutSlot(*slot);
 }
 
 }  // namespace
@@ -75,7 +85,7 @@ CK_RV CloseSession(CK_SESSION_HANDLE handle) {
   const uint32_t slotId = it->second.slotId;
   DestroySessionObjects(*key);
   g_sessions.erase(it);
-  if (!SessionExistsOnSlot(slotId)) DestroySlotObjects(slotId);
+  if (!SessionExistsOnSlot(slotId)) EndSlotUse(slotId);
   return CKR_OK;
 }
 
@@ -88,7 +98,7 @@ void CloseAllSessions(uint32_t slotId) {
     DestroySessionObjects(it->first);
     it = g_sessions.erase(it);
   }
-  DestroySlotObjects(slotId);
+  EndSlotUse(slotId);
 }
 
 void FollowSlotChanges() {
@@ -103,8 +113,10 @@ void FollowSlotChanges() {
     // An operation begun with a private key would otherwise go on with a
     // key the sessions can no longer reach; one with a public key goes on.
     for (auto& [handle, session] : g_sessions) {
-      const bool privateKey = session.operationKey.area == card::Area::kPrivate;
-      if (session.slotId == slotId && privateKey) session.EndSignatureOperation();
+      if (session.slotId != slotId) continue;
+      for (SignatureOperation* operation : {&session.sign, &session.verify}) {
+        if (operation->key.area == card::Area::kPrivate) operation->End();
+      }
     }
   }
 }

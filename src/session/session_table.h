@@ -11,6 +11,7 @@
 
 #include "platform/cryptoki.h"
 #include "session/collected_parts.h"
+#include "session/signature_operation.h"
 #include "slot/slot.h"
 #include "store/token_object.h"
 
@@ -32,24 +33,14 @@ struct Session {
   uint32_t readWrite = 0;  // 1 when opened with CKF_RW_SESSION
   uint32_t slotId = 0;
   CK_FLAGS flags = 0;  // as given to C_OpenSession
-  // The sign or verify operation under way: its mechanism, and where its key
-  // lives on the card (id 0: none). Sign and verify share the pair.
-  CK_MECHANISM_TYPE operationMechanism = 0;
-  store::ObjectKey operationKey;
-  // The message C_SignUpdate or C_VerifyUpdate collected for it.
-  CollectedParts operationParts;
+  // The sign and the verify operation, each on its own.
+  SignatureOperation sign;
+  SignatureOperation verify;
   // The digest operation under way (CKM_GOSTR3411, the only digest) with
   // the message its updates collected; none when empty.
   std::optional<CollectedParts> digest;
   // The active object search, if any.
   std::optional<ObjectSearch> search;
-
-  // Ends the sign or verify operation: the key is used up and the collected
-  // message wiped. The mechanism stays.
-  void EndSignatureOperation() {
-    operationKey = {};
-    operationParts.Clear();
-  }
 };
 
 // A session and the slot it was opened on, as the entry points look them up.
@@ -76,13 +67,13 @@ Session* FindSession(CK_SESSION_HANDLE handle);
 SessionSlot FindSessionSlot(CK_SESSION_HANDLE handle);
 
 // Destroys the session's own session objects and removes the session.
-// CKR_SESSION_HANDLE_INVALID for an unknown handle. The slot's login state
-// is left alone. With the slot's last session go the handles of its token
-// objects: no session can name them any more.
+// CKR_SESSION_HANDLE_INVALID for an unknown handle. With the slot's last
+// session go the handles of its token objects (no session can name them
+// any more) and the login: the card is logged out as C_Logout does.
 CK_RV CloseSession(CK_SESSION_HANDLE handle);
 
-// Closes every session of the slot, with its session objects and the
-// handles of its token objects. The slot's login state is left alone.
+// Closes every session of the slot, with its session objects, the handles
+// of its token objects and the login.
 void CloseAllSessions(uint32_t slotId);
 
 // Carries out what the layers below recorded for the sessions (the

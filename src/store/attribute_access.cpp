@@ -13,6 +13,7 @@
 #include "card/area_select.h"
 #include "card/token.h"
 #include "card/token_transaction.h"
+#include "store/attribute_rules.h"
 #include "store/object_confirm.h"
 #include "store/object_record.h"
 #include "store/object_search.h"
@@ -56,15 +57,6 @@ struct Backup {
   }
 };
 
-// Key material is never part of a record: a key's value cannot be changed.
-bool ChangesKeyValue(const AttributeList& current, const AttributeList& values) {
-  if (values.count(CKA_VALUE) == 0) return false;
-  AttributeList classOnly;
-  if (auto it = current.find(CKA_CLASS); it != current.end()) classOnly.insert(*it);
-  if (auto it = values.find(CKA_CLASS); it != values.end()) classOnly[CKA_CLASS] = it->second;
-  return SummarizeAttributes(current).isKey || SummarizeAttributes(classOnly).isKey;
-}
-
 // Writes the merged record, refitting its blocks when its size changed,
 // and the table when that changed. The erasure of freed blocks follows.
 CK_RV Rewrite(slot::Slot& slot, TokenObject& object, const card::AllocationTable& previous,
@@ -86,7 +78,8 @@ CK_RV Rewrite(slot::Slot& slot, TokenObject& object, const card::AllocationTable
 }
 
 CK_RV ChangeObject(slot::Slot& slot, TokenObject& object, const AttributeList& values) {
-  if (ChangesKeyValue(object.attributes, values)) return CKR_ATTRIBUTE_READ_ONLY;
+  const CK_RV allowed = CheckAttributeChange(object.attributes, values);
+  if (allowed != CKR_OK) return allowed;
   std::optional<card::AllocationTable> previous;
   Backup backup{object.offs, object.toh, object.attributes};
   try {

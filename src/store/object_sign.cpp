@@ -32,7 +32,7 @@ CK_RV CheckRequest(const slot::Slot& slot, const ObjectKey& key, CK_MECHANISM_TY
   if (!slot.token) return CKR_FUNCTION_FAILED;
   if (slot.token->objects.objectsStale) return CKR_DEVICE_ERROR;
   if (key.id == 0 || !card::IsSignatureMechanism(mechanism)) return CKR_OPERATION_NOT_INITIALIZED;
-  if (mechanism == CKM_GOSTR3410 && dataLength != card::kGostHashLength) return CKR_ARGUMENTS_BAD;
+  if (mechanism == CKM_GOSTR3410 && dataLength != card::kGostHashLength) return CKR_DATA_LEN_RANGE;
   return CKR_OK;
 }
 

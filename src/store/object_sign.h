@@ -32,7 +32,7 @@ CK_RV TokenVerifyInit(slot::Slot& slot, CK_MECHANISM_TYPE mechanism, const Objec
 // (CKR_ARGUMENTS_BAD), no token (CKR_FUNCTION_FAILED), a stale object cache
 // (CKR_DEVICE_ERROR), key id 0 or a mechanism that is not a signature
 // mechanism (CKR_OPERATION_NOT_INITIALIZED), a CKM_GOSTR3410 hash that is
-// not 32 bytes (CKR_ARGUMENTS_BAD). On the card: CKR_KEY_HANDLE_INVALID for
+// not 32 bytes (CKR_DATA_LEN_RANGE). On the card: CKR_KEY_HANDLE_INVALID for
 // a key the card no longer holds (not in the maps, or its record gone from
 // the area's table), CKR_USER_NOT_LOGGED_IN for a private key after the
 // login ended, the identity check's code for another card, the area
@@ -43,8 +43,8 @@ CK_RV TokenSign(slot::Slot& slot, const ObjectKey& key, CK_MECHANISM_TYPE mechan
                 size_t* signatureLength);
 
 // Checks `signature` over `data` with the key object `key`; the same
-// refusals as TokenSign. A signature the card rejects is
-// CKR_FUNCTION_FAILED, like any other card refusal.
+// refusals as TokenSign. A signature the card finds wrong is
+// CKR_SIGNATURE_INVALID, any other card refusal CKR_FUNCTION_FAILED.
 CK_RV TokenVerify(slot::Slot& slot, const ObjectKey& key, CK_MECHANISM_TYPE mechanism,
                   const uint8_t* data, size_t dataLength, const uint8_t* signature,
                   size_t signatureLength);

@@ -149,6 +149,18 @@ TEST_F(ObjectSearchTest, RemovalsDuringASearchAreHarmless) {
   EXPECT_EQ(5u, destroyed);  // c and the four token objects
 }
 
+// One search at a time: a second C_FindObjectsInit is refused and the
+// search under way goes on where it was (SoftHSMv2 alike).
+TEST_F(ObjectSearchTest, SecondSearchInitIsRefused) {
+  CreateData("one", false);
+  CreateData("two", false);
+  ASSERT_CKR(CKR_OK, C_FindObjectsInit(session_, nullptr, 0));
+  EXPECT_EQ(1u, Page(session_, 1).size());
+  EXPECT_CKR(CKR_OPERATION_ACTIVE, C_FindObjectsInit(session_, nullptr, 0));
+  EXPECT_EQ(1u, Page(session_, 5).size());
+  ASSERT_CKR(CKR_OK, C_FindObjectsFinal(session_));
+}
+
 // A handle entry that no session can name any more is freed: the entries of
 // objects gone from the card at the next search, and every token object's
 // entry with the slot's last session.

@@ -22,6 +22,21 @@ constexpr uint8_t kUserReference = 0x69;
 
 class LoginTest : public SessionTest {
  protected:
+  // A key pair on the card and a sign operation begun with it in the
+  // session: what a PIN given again (CKU_CONTEXT_SPECIFIC) is for.
+  void BeginSignOperation() {
+    const std::vector<uint8_t> cryptoProA{0x06, 0x07, 0x2A, 0x85, 0x03, 0x02, 0x02, 0x23, 0x01};
+    Template pub, priv;
+    pub.Bool(CKA_TOKEN, true).Bytes(CKA_GOSTR3410_PARAMS, cryptoProA);
+    priv.Bool(CKA_TOKEN, true).Bool(CKA_PRIVATE, true).Bool(CKA_SIGN, true);
+    CK_MECHANISM generate{CKM_GOSTR3410_KEY_PAIR_GEN, nullptr, 0};
+    CK_OBJECT_HANDLE publicKey = CK_INVALID_HANDLE, privateKey = CK_INVALID_HANDLE;
+    ASSERT_CKR(CKR_OK, C_GenerateKeyPair(session_, &generate, pub.data(), pub.size(), priv.data(),
+                                         priv.size(), &publicKey, &privateKey));
+    CK_MECHANISM sign{CKM_GOSTR3410, nullptr, 0};
+    ASSERT_CKR(CKR_OK, C_SignInit(session_, &sign, privateKey));
+  }
+
   // The VERIFY commands the card received since the log was cleared.
   std::vector<Bytes> VerifyCommands() const {
     std::vector<Bytes> verifies;
@@ -120,18 +135,25 @@ TEST_F(LoginTest, ResetByAnotherApplicationEndsTheLogin) {
   EXPECT_EQ(everything, FindAll(session_).size());
 }
 
-TEST_F(LoginTest, LoginIsSharedBySessionsAndOutlivesThem) {
+// The login is the slot's, shared by its sessions; closing the last of
+// them logs the card out as C_Logout does (SoftHSMv2 alike): the next
+// session starts public and sees no private object.
+TEST_F(LoginTest, LoginIsSharedBySessionsAndEndsWithTheLast) {
   const CK_SESSION_HANDLE other = Open(kReadOnly);
   ASSERT_CKR(CKR_OK, Login(session_, CKU_USER, kUserPin));
   EXPECT_EQ(CKS_RO_USER_FUNCTIONS, StateOf(other));
   EXPECT_CKR(CKR_USER_ALREADY_LOGGED_IN, Login(other, CKU_USER, kUserPin));
+  CreateData("secret", true, true);
 
   ASSERT_CKR(CKR_OK, C_CloseSession(session_));
+  EXPECT_EQ(CKS_RO_USER_FUNCTIONS, StateOf(other));
   ASSERT_CKR(CKR_OK, C_CloseSession(other));
   const CK_SESSION_HANDLE later = Open();
-  EXPECT_EQ(CKS_RW_USER_FUNCTIONS, StateOf(later));
-  EXPECT_TRUE(card_->IsPinVerified(kUserReference));
+  EXPECT_EQ(CKS_RW_PUBLIC_SESSION, StateOf(later));
+  EXPECT_FALSE(card_->IsPinVerified(kUserReference));
+  EXPECT_TRUE(FindAll(later).empty());
 
+  ASSERT_CKR(CKR_OK, Login(later, CKU_USER, kUserPin));
   ASSERT_CKR(CKR_OK, C_Logout(later));
   EXPECT_EQ(CKS_RW_PUBLIC_SESSION, StateOf(later));
   EXPECT_FALSE(card_->IsPinVerified(kUserReference)) << "logout powers the card down";
@@ -140,14 +162,14 @@ TEST_F(LoginTest, LoginIsSharedBySessionsAndOutlivesThem) {
   EXPECT_FALSE(card_->IsPinVerified(kUserReference)) << "finalisation resets the card";
 }
 
-TEST_F(LoginTest, ClosingAllSessionsOfTheSlotKeepsTheLogin) {
+TEST_F(LoginTest, ClosingAllSessionsOfTheSlotEndsTheLogin) {
   ASSERT_CKR(CKR_OK, Login(Open(kReadOnly), CKU_USER, kUserPin));
   const CK_OBJECT_HANDLE object = CreateData("session object", false);
   EXPECT_CKR(CKR_SLOT_ID_INVALID, C_CloseAllSessions(slotId_ + 100));
   ASSERT_CKR(CKR_OK, C_CloseAllSessions(slotId_));
   EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, C_CloseSession(session_));
   const CK_SESSION_HANDLE later = Open();
-  EXPECT_EQ(CKS_RW_USER_FUNCTIONS, StateOf(later));
+  EXPECT_EQ(CKS_RW_PUBLIC_SESSION, StateOf(later));
   EXPECT_TRUE(ReadText(later, object).empty());  // gone with its session
 }
 
@@ -157,11 +179,15 @@ TEST_F(LoginTest, LoginStateRules) {
     const char* pin;
     CK_RV expected;
   };
-  // Applied in order on one slot.
+  // Applied in order on one slot. A PIN given again is for an operation
+  // under way: without one it is refused (SoftHSMv2 alike).
+  constexpr CK_USER_TYPE kBeginSign = 0xFFFF;  // no login: a sign operation begins
   const Step steps[] = {
       {CKU_CONTEXT_SPECIFIC, kUserPin, CKR_OPERATION_NOT_INITIALIZED},
       {CKU_USER, kUserPin, CKR_OK},
       {CKU_SO, kSoPin, CKR_USER_ANOTHER_ALREADY_LOGGED_IN},
+      {CKU_CONTEXT_SPECIFIC, kUserPin, CKR_OPERATION_NOT_INITIALIZED},
+      {kBeginSign, "", CKR_OK},
       {CKU_CONTEXT_SPECIFIC, kUserPin, CKR_OK},
       {CKU_CONTEXT_SPECIFIC, "0000", CKR_PIN_INCORRECT},  // the card drops the login
       {CKU_USER, kUserPin, CKR_OK},
@@ -170,6 +196,10 @@ TEST_F(LoginTest, LoginStateRules) {
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.userType);
+    if (step.userType == kBeginSign) {
+      BeginSignOperation();
+      continue;
+    }
     EXPECT_CKR(step.expected, Login(session_, step.userType, step.pin));
   }
   EXPECT_EQ(CKS_RW_USER_FUNCTIONS, StateOf(session_));
@@ -184,6 +214,8 @@ TEST_F(LoginTest, LoginStateRules) {
 // says about that role.
 TEST_F(LoginTest, RefusedPinOfTheRoleLoggedInFollowsTheCard) {
   ASSERT_CKR(CKR_OK, Login(session_, CKU_USER, kUserPin));
+  BeginSignOperation();
+  card_->ClearLog();
   card_->AnswerAt(2, 0x63C2);  // refused, but the card keeps the verification
   EXPECT_CKR(CKR_PIN_INCORRECT, Login(session_, CKU_CONTEXT_SPECIFIC, "0000"));
   EXPECT_EQ(CKS_RW_USER_FUNCTIONS, StateOf(session_));

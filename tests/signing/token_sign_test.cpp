@@ -141,13 +141,13 @@ TEST_F(TokenSignTest, VerifiesWithThePublicKeyObject) {
   EXPECT_EQ(expected, CommandTexts());
 
   EXPECT_CKR(CKR_OK, Verify(CKM_GOSTR3410_WITH_GOSTR3411, message, signature));
-  // A wrong signature is a card refusal like any other.
+  // A wrong signature is no card fault: the card's "verification failed".
   Bytes wrong = signature;
   wrong[10] ^= 0x01;
-  EXPECT_CKR(CKR_FUNCTION_FAILED, Verify(CKM_GOSTR3410, hash, wrong));
+  EXPECT_CKR(CKR_SIGNATURE_INVALID, Verify(CKM_GOSTR3410, hash, wrong));
   Bytes otherMessage = message;
   otherMessage[0] ^= 0x80;
-  EXPECT_CKR(CKR_FUNCTION_FAILED, Verify(CKM_GOSTR3410_WITH_GOSTR3411, otherMessage, signature));
+  EXPECT_CKR(CKR_SIGNATURE_INVALID, Verify(CKM_GOSTR3410_WITH_GOSTR3411, otherMessage, signature));
   EXPECT_EQ(0u, sim::pcsc::OpenTransactions());
 }
 
@@ -160,8 +160,8 @@ TEST_F(TokenSignTest, RequestsThatCannotSucceedNeverReachTheCard) {
     CK_RV expected;
   };
   const Case cases[] = {
-      {"hash of 31 bytes", kPrivateKey, CKM_GOSTR3410, 31, CKR_ARGUMENTS_BAD},
-      {"hash of 33 bytes", kPrivateKey, CKM_GOSTR3410, 33, CKR_ARGUMENTS_BAD},
+      {"hash of 31 bytes", kPrivateKey, CKM_GOSTR3410, 31, CKR_DATA_LEN_RANGE},
+      {"hash of 33 bytes", kPrivateKey, CKM_GOSTR3410, 33, CKR_DATA_LEN_RANGE},
       {"no data", kPrivateKey, CKM_GOSTR3410_WITH_GOSTR3411, 0, CKR_ARGUMENTS_BAD},
       {"key already used", {}, CKM_GOSTR3410, 32, CKR_OPERATION_NOT_INITIALIZED},
       {"no signature mechanism", kPrivateKey, CKM_GOSTR3410_KEY_PAIR_GEN, 32,

@@ -95,7 +95,8 @@ ExitCode RunVerify(ToolContext& context) {
                 << "' by the key '" << keyName << "'.\n";
     return ExitCode::kOk;
   }
-  if (rv != CKR_SIGNATURE_INVALID && rv != CKR_FUNCTION_FAILED) ThrowRv("C_Verify", rv);
+  // A mismatch is the token's CKR_SIGNATURE_INVALID; a card fault is an error.
+  if (rv != CKR_SIGNATURE_INVALID) ThrowRv("C_Verify", rv);
   context.out << "Signature INVALID: the token refused '" << signatureFile << "' for '" << input
               << "' and the key '" << keyName << "' (" << CkrName(rv) << ").\n";
   return ExitCode::kBadSignature;

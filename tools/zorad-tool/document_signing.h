@@ -42,7 +42,7 @@ Document ReadDocument(DocumentHashing hashing, const std::string& path);
 Bytes SignDocument(const Session& session, CK_OBJECT_HANDLE key, const Document& document);
 
 // CKR_OK for a valid signature; a refused one gives the module's code
-// (CKR_SIGNATURE_INVALID, or CKR_FUNCTION_FAILED when the card says no).
+// (CKR_SIGNATURE_INVALID for a mismatch; CKR_FUNCTION_FAILED for a card fault).
 CK_RV VerifyDocument(const Session& session, CK_OBJECT_HANDLE key, const Document& document,
                      std::span<const uint8_t> signature);
 

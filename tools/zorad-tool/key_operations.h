@@ -37,7 +37,7 @@ Bytes Sign(const Session& session, CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mecha
            std::span<const uint8_t> data);
 
 // CKR_OK for a valid signature; a refused signature gives the module's
-// code (CKR_SIGNATURE_INVALID, or CKR_FUNCTION_FAILED when the card says no).
+// code (CKR_SIGNATURE_INVALID for a mismatch; CKR_FUNCTION_FAILED for a card fault).
 CK_RV Verify(const Session& session, CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism,
              std::span<const uint8_t> data, std::span<const uint8_t> signature);
 

@@ -7,7 +7,7 @@
 
 #include "platform/cryptoki.h"
 
-namespace zorad::api {
+namespace zorad::session {
 
 // With no buffer (a length query) or one shorter than `needed`: stores the
 // length needed and gives the answer (CKR_OK, CKR_BUFFER_TOO_SMALL); the
@@ -19,4 +19,4 @@ inline std::optional<CK_RV> AnswerLengthQuery(const CK_BYTE* buffer, CK_ULONG& l
   return buffer == nullptr ? CKR_OK : CKR_BUFFER_TOO_SMALL;
 }
 
-}  // namespace zorad::api
+}  // namespace zorad::session
