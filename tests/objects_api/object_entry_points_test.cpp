@@ -3,6 +3,8 @@
 // read-only rules, and how attribute values are served.
 #include <gtest/gtest.h>
 
+#include <span>
+
 #include "session/object_table.h"
 #include "support/token_fixture.h"
 
@@ -194,60 +196,46 @@ TEST_F(UserObjectsTest, KeyValueIsReadOnly) {
 // (SoftHSMv2 answers the same). What a key reports of its history follows
 // how it was made, and CKA_SENSITIVE and CKA_EXTRACTABLE change one way only.
 TEST_F(UserObjectsTest, SensitiveValuesStayHidden) {
-  const Bytes kTrue{1}, kFalse{0};
   Template pub, priv;
   pub.Bool(CKA_TOKEN, true).Bytes(CKA_GOSTR3410_PARAMS, {6, 7, 0x2A, 0x85, 3, 2, 2, 0x23, 1});
   priv.Bool(CKA_TOKEN, true).Bool(CKA_PRIVATE, true).Bool(CKA_SIGN, true);
   CK_MECHANISM generate{CKM_GOSTR3410_KEY_PAIR_GEN, nullptr, 0};
-  CK_OBJECT_HANDLE generated = 0, partner = 0;
+  CK_OBJECT_HANDLE keys[3] = {};  // made on the card, imported to it, a session key
   ASSERT_CKR(CKR_OK, C_GenerateKeyPair(session_, &generate, pub.data(), pub.size(), priv.data(),
-                                       priv.size(), &partner, &generated));
-  struct Case {
-    const char* what;
-    bool token;
-    bool generated;
-  };
-  for (const Case c : {Case{"session key", false, false}, Case{"imported to the card", true, false},
-                       Case{"made on the card", true, true}}) {
-    SCOPED_TRACE(c.what);
-    CK_OBJECT_HANDLE key = generated;
-    if (!c.generated) {
-      Template t;
-      t.Ulong(CKA_CLASS, CKO_PRIVATE_KEY).Ulong(CKA_KEY_TYPE, CKK_GOSTR3410).Bool(CKA_TOKEN, c.token);
-      t.Bool(CKA_PRIVATE, true).Bool(CKA_SENSITIVE, true).Bool(CKA_EXTRACTABLE, false);
-      t.Bool(CKA_LOCAL, true).Bytes(CKA_VALUE, Bytes(32, 7));
-      ASSERT_CKR(CKR_OK, C_CreateObject(session_, t.data(), t.size(), &key));
-    }
+                                       priv.size(), &keys[1], &keys[0]));
+  for (int i = 1; i < 3; ++i) {
+    Template t;
+    t.Ulong(CKA_CLASS, CKO_PRIVATE_KEY).Ulong(CKA_KEY_TYPE, CKK_GOSTR3410).Bool(CKA_TOKEN, i == 1);
+    t.Bool(CKA_SENSITIVE, true).Bool(CKA_LOCAL, true).Bytes(CKA_VALUE, Bytes(32, 7));
+    ASSERT_CKR(CKR_OK, C_CreateObject(session_, t.data(), t.size(), &keys[i]));
+  }
+  for (const CK_OBJECT_HANDLE key : keys) {
+    SCOPED_TRACE(key);
     Bytes value(64);
     CK_ATTRIBUTE read{CKA_VALUE, value.data(), static_cast<CK_ULONG>(value.size())};
     EXPECT_CKR(CKR_ATTRIBUTE_SENSITIVE, C_GetAttributeValue(session_, key, &read, 1));
     EXPECT_EQ(CK_UNAVAILABLE_INFORMATION, read.ulValueLen);
-    const Bytes history = c.generated ? kTrue : kFalse;
-    EXPECT_EQ(kTrue, ReadAttribute(session_, key, CKA_SENSITIVE));
-    EXPECT_EQ(kFalse, ReadAttribute(session_, key, CKA_EXTRACTABLE));
+    const Bytes made{static_cast<uint8_t>(key == keys[0])};
     for (const CK_ATTRIBUTE_TYPE type : {CKA_ALWAYS_SENSITIVE, CKA_NEVER_EXTRACTABLE, CKA_LOCAL}) {
-      EXPECT_EQ(history, ReadAttribute(session_, key, type)) << type;
+      EXPECT_EQ(made, ReadAttribute(session_, key, type)) << type;
     }
-    for (const CK_ATTRIBUTE_TYPE type : {CKA_SENSITIVE, CKA_LOCAL}) {
-      Template change;
-      change.Bool(type, false);
-      EXPECT_CKR(CKR_ATTRIBUTE_READ_ONLY, C_SetAttributeValue(session_, key, change.data(), 1));
+    EXPECT_EQ(Bytes{0}, ReadAttribute(session_, key, CKA_EXTRACTABLE));
+    Template change;
+    change.Bool(CKA_SENSITIVE, false).Bool(CKA_EXTRACTABLE, true);
+    for (CK_ATTRIBUTE& one : std::span(change.data(), 2)) {
+      EXPECT_CKR(CKR_ATTRIBUTE_READ_ONLY, C_SetAttributeValue(session_, key, &one, 1));
     }
-    Template extractable;
-    extractable.Bool(CKA_EXTRACTABLE, true);
-    EXPECT_CKR(CKR_ATTRIBUTE_READ_ONLY, C_SetAttributeValue(session_, key, extractable.data(), 1));
   }
   // A session key made readable may still become sensitive, not back.
   Template open;
   open.Ulong(CKA_CLASS, CKO_PRIVATE_KEY).Ulong(CKA_KEY_TYPE, CKK_GOSTR3410);
   open.Bool(CKA_SENSITIVE, false).Bool(CKA_EXTRACTABLE, true).Bytes(CKA_VALUE, Bytes(32, 9));
-  CK_OBJECT_HANDLE readable = 0;
-  ASSERT_CKR(CKR_OK, C_CreateObject(session_, open.data(), open.size(), &readable));
-  EXPECT_EQ(Bytes(32, 9), ReadAttribute(session_, readable, CKA_VALUE));
+  ASSERT_CKR(CKR_OK, C_CreateObject(session_, open.data(), open.size(), &keys[2]));
+  EXPECT_EQ(Bytes(32, 9), ReadAttribute(session_, keys[2], CKA_VALUE));
   Template seal;
-  seal.Bool(CKA_SENSITIVE, true).Bool(CKA_EXTRACTABLE, false);
-  ASSERT_CKR(CKR_OK, C_SetAttributeValue(session_, readable, seal.data(), seal.size()));
-  EXPECT_TRUE(ReadAttribute(session_, readable, CKA_VALUE).empty());
+  seal.Bool(CKA_SENSITIVE, true);
+  ASSERT_CKR(CKR_OK, C_SetAttributeValue(session_, keys[2], seal.data(), 1));
+  EXPECT_TRUE(ReadAttribute(session_, keys[2], CKA_VALUE).empty());
 }
 
 }  // namespace

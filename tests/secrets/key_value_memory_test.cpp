@@ -14,22 +14,12 @@
 #include "session/object_table.h"
 #include "support/token_fixture.h"
 
-// Every block this test program frees is searched for the watched key bytes
-// while a watch is on: a copy of a key value freed without being wiped
-// stays readable in the process heap.
+// While g_watching, every block this program frees is searched for the
+// watched key bytes: a copy of a key value freed unwiped stays in the heap.
 namespace {
 std::atomic<bool> g_watching{false};
 std::array<uint8_t, 32> g_watched{};
 std::atomic<int> g_freedWithKey{0};
-
-void SearchFreedBlock(void* block) {
-  if (block == nullptr || !g_watching.load(std::memory_order_relaxed)) return;
-  const auto* bytes = static_cast<const uint8_t*>(block);
-  const size_t size = malloc_usable_size(block);
-  if (std::search(bytes, bytes + size, g_watched.begin(), g_watched.end()) != bytes + size) {
-    ++g_freedWithKey;
-  }
-}
 }  // namespace
 
 // The replacements pair malloc with free; the compiler, inlining them
@@ -41,13 +31,14 @@ void* operator new(std::size_t size) {
   throw std::bad_alloc();
 }
 void operator delete(void* block) noexcept {
-  SearchFreedBlock(block);
+  if (block != nullptr && g_watching) {
+    const auto* bytes = static_cast<const uint8_t*>(block);
+    const auto* end = bytes + malloc_usable_size(block);
+    if (std::search(bytes, end, g_watched.begin(), g_watched.end()) != end) ++g_freedWithKey;
+  }
   std::free(block);
 }
-void operator delete(void* block, std::size_t) noexcept {
-  SearchFreedBlock(block);
-  std::free(block);
-}
+void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
 #pragma GCC diagnostic pop
 
 namespace zorad::test {
@@ -91,18 +82,13 @@ TEST_F(KeyValueMemoryTest, TokenKeyHandlesHoldNoKeyValue) {
 }
 
 // An imported private key's value reaches the card's key slot and no
-// freed memory: neither the module's copies of the template nor the handle
-// leave it behind, also after C_Finalize.
+// freed memory, also after C_Finalize.
 TEST_F(KeyValueMemoryTest, ImportedKeyValueLeavesNothingInFreedMemory) {
-  Bytes scalar(32);
-  for (size_t i = 0; i < scalar.size(); ++i) scalar[i] = static_cast<uint8_t>(0xA0 + i);
-  std::copy(scalar.begin(), scalar.end(), g_watched.begin());
+  for (size_t i = 0; i < g_watched.size(); ++i) g_watched[i] = static_cast<uint8_t>(0xA0 + i);
   Template key;
-  key.Ulong(CKA_CLASS, CKO_PRIVATE_KEY).Ulong(CKA_KEY_TYPE, CKK_GOSTR3410);
-  key.Bool(CKA_TOKEN, true).Bool(CKA_PRIVATE, true).Bool(CKA_SIGN, true);
-  key.Bytes(CKA_VALUE, scalar);
+  key.Ulong(CKA_CLASS, CKO_PRIVATE_KEY).Ulong(CKA_KEY_TYPE, CKK_GOSTR3410).Bool(CKA_TOKEN, true);
+  key.Bool(CKA_PRIVATE, true).Bytes(CKA_VALUE, Bytes(g_watched.begin(), g_watched.end()));
   CK_OBJECT_HANDLE handle = CK_INVALID_HANDLE;
-  g_freedWithKey = 0;
   g_watching = true;
   EXPECT_CKR(CKR_OK, C_CreateObject(session_, key.data(), key.size(), &handle));
   EXPECT_CKR(CKR_OK, C_Finalize(nullptr));

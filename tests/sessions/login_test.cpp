@@ -74,48 +74,31 @@ TEST_F(LoginTest, CardRemovalEndsTheLogin) {
 // before the removal completes on the card put back. A card pulled and put
 // back before the module looked is a removal and an insertion.
 TEST_F(LoginTest, RemovalEndsTheSessionsHoweverItIsNoticed) {
-  struct Case {
-    const char* what;
-    bool backBeforeNoticed;
-    std::function<void(CK_SESSION_HANDLE)> notice;
-  };
   CK_SLOT_INFO slotInfo;
   CK_TOKEN_INFO tokenInfo;
-  CK_ULONG count = 0;
   CK_SLOT_ID event = 0;
-  CK_BYTE random[8];
-  const Case cases[] = {
-      {"C_GetSlotInfo", false, [&](CK_SESSION_HANDLE) { C_GetSlotInfo(slotId_, &slotInfo); }},
-      {"C_GetSlotList", false, [&](CK_SESSION_HANDLE) { C_GetSlotList(CK_TRUE, nullptr, &count); }},
-      {"C_WaitForSlotEvent", false,
-       [&](CK_SESSION_HANDLE) { C_WaitForSlotEvent(CKF_DONT_BLOCK, &event, nullptr); }},
-      {"a call on the card", false,
-       [&](CK_SESSION_HANDLE s) { C_GenerateRandom(s, random, sizeof random); }},
-      {"C_GetTokenInfo, put back first", true,
-       [&](CK_SESSION_HANDLE) { EXPECT_CKR(CKR_OK, C_GetTokenInfo(slotId_, &tokenInfo)); }},
-      {"C_OpenSession, put back first", true, [&](CK_SESSION_HANDLE) { Open(); }},
+  CK_OBJECT_HANDLE object = 0;
+  CK_BYTE bytes[32];
+  CK_ULONG length = sizeof bytes;
+  const std::pair<bool, std::function<void(CK_SESSION_HANDLE)>> ways[] = {  // put back first?
+      {false, [&](CK_SESSION_HANDLE) { C_GetSlotInfo(slotId_, &slotInfo); }},
+      {false, [&](CK_SESSION_HANDLE) { C_WaitForSlotEvent(CKF_DONT_BLOCK, &event, nullptr); }},
+      {false, [&](CK_SESSION_HANDLE s) { C_GenerateRandom(s, bytes, sizeof bytes); }},
+      {true, [&](CK_SESSION_HANDLE) { EXPECT_CKR(CKR_OK, C_GetTokenInfo(slotId_, &tokenInfo)); }},
+      {true, [&](CK_SESSION_HANDLE) { Open(); }},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [backFirst, notice] : ways) {
+    SCOPED_TRACE(backFirst);
     const CK_SESSION_HANDLE old = Open();
     ASSERT_CKR(CKR_OK, Login(old, CKU_USER, kUserPin));
     CK_MECHANISM digest{CKM_GOSTR3411, nullptr, 0};
     ASSERT_CKR(CKR_OK, C_DigestInit(old, &digest));
     ASSERT_TRUE(sim::pcsc::RemoveCard(kReaderName));
-    if (c.backBeforeNoticed) {
-      ASSERT_TRUE(sim::pcsc::InsertCard(kReaderName, card_));
-    }
-    c.notice(old);
-    if (!c.backBeforeNoticed) {
-      ASSERT_TRUE(sim::pcsc::InsertCard(kReaderName, card_));
-    }
-    CK_BYTE hash[32];
-    CK_ULONG length = sizeof hash;
-    EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, C_DigestFinal(old, hash, &length));
-    Template data;
-    data.Ulong(CKA_CLASS, CKO_DATA).Bool(CKA_TOKEN, true).Text(CKA_LABEL, "late");
-    CK_OBJECT_HANDLE object = CK_INVALID_HANDLE;
-    EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, C_CreateObject(old, data.data(), data.size(), &object));
+    if (backFirst) sim::pcsc::InsertCard(kReaderName, card_);
+    notice(old);
+    if (!backFirst) sim::pcsc::InsertCard(kReaderName, card_);
+    EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, C_DigestFinal(old, bytes, &length));
+    EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, C_CreateObject(old, nullptr, 0, &object));
     EXPECT_EQ(CKS_RW_PUBLIC_SESSION, StateOf(Open()));
   }
 }
