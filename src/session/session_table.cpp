@@ -44,6 +44,20 @@ void EndSlotUse(uint32_t slotId) {
   if (slot != nullptr && slot->loginState != card::kNobody) LogoutSlot(*slot);
 }
 
+// Removes the slot's sessions with their session objects and the handles
+// of its token objects; nothing reaches the card.
+void EraseSlotSessions(uint32_t slotId) {
+  for (auto it = g_sessions.begin(); it != g_sessions.end();) {
+    if (it->second.slotId != slotId) {
+      ++it;
+      continue;
+    }
+    DestroySessionObjects(it->first);
+    it = g_sessions.erase(it);
+  }
+  DestroySlotObjects(slotId);
+}
+
 }  // namespace
 
 SessionMap& Sessions() { return g_sessions; }
@@ -90,14 +104,7 @@ CK_RV CloseSession(CK_SESSION_HANDLE handle) {
 }
 
 void CloseAllSessions(uint32_t slotId) {
-  for (auto it = g_sessions.begin(); it != g_sessions.end();) {
-    if (it->second.slotId != slotId) {
-      ++it;
-      continue;
-    }
-    DestroySessionObjects(it->first);
-    it = g_sessions.erase(it);
-  }
+  EraseSlotSessions(slotId);
   EndSlotUse(slotId);
 }
 
@@ -122,10 +129,9 @@ void FollowSlotChanges() {
 }
 
 void EndAllSlotSessions() {
-  for (const auto& entry : slot::Slots()) {
-    CloseAllSessions(entry.first);
-    DestroySlotObjects(entry.first);
-  }
+  // The slots go next (the last C_Finalize) or are the parent's (a child of
+  // fork()): nothing is sent to a card here.
+  for (const auto& entry : slot::Slots()) EraseSlotSessions(entry.first);
 }
 
 CK_RV GetSessionInfo(CK_SESSION_HANDLE handle, CK_SESSION_INFO* info) {

@@ -179,7 +179,7 @@ void KeysAndSignatures(CK_SESSION_HANDLE s) {
     EXPECT_RV(CKR_OK, f->C_Verify(s, data.data(), data.size(), signature.data(), 64));
     signature[10] ^= 0x10;
     EXPECT_RV(CKR_OK, f->C_VerifyInit(s, &mechanism, pubKey));
-    EXPECT_RV(CKR_FUNCTION_FAILED, f->C_Verify(s, data.data(), data.size(), signature.data(), 64));
+    EXPECT_RV(CKR_SIGNATURE_INVALID, f->C_Verify(s, data.data(), data.size(), signature.data(), 64));
   }
   // In parts, and the card's digest; a digest left unfinished goes with
   // its session.

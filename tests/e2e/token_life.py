@@ -103,7 +103,7 @@ def sign_and_verify(session, pub, priv):
                                        (MESSAGE, by_hash, hashing), (digest, by_message, raw)):
         check(session.verify(pub, data, signature, mechanism), "signature rejected")
         broken = bytes([signature[0] ^ 1]) + signature[1:]
-        expect_ckr(P.CKR_FUNCTION_FAILED, session.verify, pub, data, broken, mechanism)
+        check(not session.verify(pub, data, broken, mechanism), "a broken signature verified")
     return digest, by_hash
 
 
