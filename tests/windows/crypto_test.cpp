@@ -106,11 +106,10 @@ TEST_F(CryptoTest, SignAndVerifyWithBothMechanisms) {
   ASSERT_CKR(CKR_OK, VerifyInit(CKM_GOSTR3410));
   EXPECT_CKR(CKR_OK, Verify(hash, hashSignature));
 
-  // A changed signature is refused by the card; the module reports every
-  // refusal of the card as a failure of the function.
+  // A changed signature is refused by the card: no card fault.
   hashSignature[10] ^= 0x01;
   ASSERT_CKR(CKR_OK, VerifyInit(CKM_GOSTR3410));
-  EXPECT_CKR(CKR_FUNCTION_FAILED, Verify(hash, hashSignature));
+  EXPECT_CKR(CKR_SIGNATURE_INVALID, Verify(hash, hashSignature));
 }
 
 // CKM_GOSTR3410 signs a 32-byte hash and nothing else; the refusal comes
@@ -121,7 +120,7 @@ TEST_F(CryptoTest, HashMechanismTakesExactly32Bytes) {
     SCOPED_TRACE(length);
     Bytes signature;
     ASSERT_CKR(CKR_OK, SignInit(CKM_GOSTR3410));
-    EXPECT_CKR(CKR_ARGUMENTS_BAD, Sign(Message(length), signature));
+    EXPECT_CKR(CKR_DATA_LEN_RANGE, Sign(Message(length), signature));
     EXPECT_EQ(0u, Sim().OpenTransactions());
   }
 }
@@ -145,7 +144,7 @@ TEST_F(CryptoTest, SignatureLengthQueries) {
 
   ASSERT_CKR(CKR_OK, VerifyInit(CKM_GOSTR3410_WITH_GOSTR3411));
   Bytes longSignature(65, 0);
-  EXPECT_CKR(CKR_ARGUMENTS_BAD, Verify(message, longSignature));
+  EXPECT_CKR(CKR_SIGNATURE_LEN_RANGE, Verify(message, longSignature));
 }
 
 // Signatures in parts and card digests through the 32-bit lengths: the

@@ -66,8 +66,8 @@ TEST_F(SessionsTest, OpenFlagsAndStates) {
   ASSERT_CKR(CKR_OK, F().C_CloseSession(ro));
   ASSERT_CKR(CKR_OK, F().C_CloseSession(rw));
   EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, F().C_CloseSession(rw));
-  // Closing every session leaves the slot logged in.
-  EXPECT_EQ(CKS_RW_USER_FUNCTIONS, StateOf(Open()));
+  // Closing the last session logs the slot out.
+  EXPECT_EQ(CKS_RW_PUBLIC_SESSION, StateOf(Open()));
 }
 
 TEST_F(SessionsTest, UserPinGoesToTheCardPadded) {
