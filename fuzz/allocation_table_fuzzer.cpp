@@ -80,7 +80,7 @@ sim::CardState CardFor(const Setup& s) {
 }
 
 Entries EntriesOf(const card::Token& token) {
-  const auto e = token.objects.toat->Entries();
+  const auto e = token.objects.toat()->Entries();
   return {e.begin(), e.end()};
 }
 
@@ -119,9 +119,9 @@ class Session {
     if (op == 7) return TakeSnapshot();
     const uint32_t size = op == 3 ? 0 : in.U16();
     const uint8_t ni = op == 0 ? 0 : in.Byte();
-    if (!rig_.token().objects.toat) return;
+    if (!rig_.token().objects.toat()) return;
     const Entries before = EntriesOf(rig_.token());
-    const uint16_t blockSize = rig_.token().objects.toat->Layout().BlockSize();
+    const uint16_t blockSize = rig_.token().objects.toat()->Layout().BlockSize();
     CK_RV rv = CKR_OK;
     if (op == 0) {
       uint8_t created = 0;
@@ -170,10 +170,10 @@ class Session {
   }
 
   void CheckFreeSpace() {
-    if (!rig_.token().objects.toat) return;
+    if (!rig_.token().objects.toat()) return;
     uint32_t free = 0;
     Check(store::FreeSpaceInTOAT(rig_.token(), free) == CKR_OK, "no free space with a table");
-    const auto& table = *rig_.token().objects.toat;
+    const auto& table = *rig_.token().objects.toat();
     Check(free == Count(EntriesOf(rig_.token()), 0) * table.Layout().BlockSize(),
           "free space does not match the free entries");
     Check(free <= table.Layout().Capacity(), "more free space than capacity");
@@ -191,7 +191,7 @@ class Session {
 
  private:
   void WriteAndReselect() {
-    if (!rig_.token().objects.toat) return;
+    if (!rig_.token().objects.toat()) return;
     if (card::UpdateTOAT(rig_.slot()) != CKR_OK) return;
     const Entries written = EntriesOf(rig_.token());
     bool changed = true;
@@ -204,13 +204,13 @@ class Session {
   }
 
   void TakeSnapshot() {
-    if (rig_.token().objects.toat) snapshot_ = rig_.token().objects.toat;
+    if (rig_.token().objects.toat()) snapshot_ = rig_.token().objects.toat();
   }
 
   void EraseFreed() {
-    if (!snapshot_ || !rig_.token().objects.toat) return;
+    if (!snapshot_ || !rig_.token().objects.toat()) return;
     if (card::ClearBlocksByTOAT(rig_.slot(), *snapshot_) != CKR_OK) return;
-    const auto& table = *rig_.token().objects.toat;
+    const auto& table = *rig_.token().objects.toat();
     const auto before = snapshot_->Entries();
     const auto now = table.Entries();
     const auto file = rig_.card().FileContent(setup_.fid());
@@ -239,7 +239,7 @@ void Run(const Setup& setup, FuzzInput& in) {
   Session session(rig, setup);
   session.Reselect();
   const bool usable = card::LayoutOf(token, card::AreaOf(setup.isPrivate())).has_value();
-  Check(usable || !token.objects.toat, "a table held for an unusable descriptor");
+  Check(usable || !token.objects.toat(), "a table held for an unusable descriptor");
   for (int i = 0; i < kMaxOperations && !in.empty(); ++i) session.Operate(in);
 }
 

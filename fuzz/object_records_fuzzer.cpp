@@ -168,7 +168,7 @@ void CheckRewrite(slot::Slot& slot, store::TokenObject& object) {
 
 void CheckObjects(CardRig& rig, const Setup& setup, uint32_t freeSpace) {
   card::ObjectCache& cache = rig.token().objects;
-  const auto& table = *cache.toat;
+  const auto& table = *cache.toat();
   const auto entries = table.Entries();
   const size_t used = static_cast<size_t>(
       std::count_if(entries.begin(), entries.end(), [](uint8_t e) { return e != 0; }));

@@ -9,6 +9,7 @@
 
 #include "api/library_lock.h"
 #include "platform/cryptoki.h"
+#include "reader/transaction.h"
 #include "session/session_table.h"
 #include "trace/trace.h"
 
@@ -77,12 +78,14 @@ class EntryFrame {
 
   // Runs the body under the library lock. What happened to the cards
   // meanwhile reaches the sessions before the body looks at them, and what
-  // the body itself learned (a removal, a reset) before the next call.
+  // the body itself learned (a removal, a reset) before the next call. The
+  // body talks to each card in one PC/SC transaction.
   template <typename Body>
   CK_RV Locked(Body&& body) noexcept {
     const LibraryLock lock;
     if (!lock.ok()) return Return(lock.result());
     return Return(Guarded([&] {
+      const reader::TransactionHold oneTransaction;
       session::FollowSlotChanges();
       const CK_RV rv = std::forward<Body>(body)();
       session::FollowSlotChanges();

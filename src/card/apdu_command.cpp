@@ -4,8 +4,46 @@
 #include <cstring>
 
 #include "card/secure_buffer.h"
+#include "reader/transaction.h"
 
 namespace zorad::card {
+namespace {
+
+constexpr uint8_t kInsSelect = 0xA4;
+constexpr uint8_t kSfiFlag = 0x80;
+
+// Instructions that leave the current file as it was, unless they name a
+// file by its short identifier. Any other command may make another file
+// current (READ PUBLIC KEY and key generation on some cards do).
+bool KeepsCurrentFile(uint8_t ins, uint8_t p1) {
+  switch (ins) {
+    case 0xB0: case 0xD6:  // READ BINARY, UPDATE BINARY
+      return (p1 & kSfiFlag) == 0;
+    case 0x20: case 0x24: case 0x2C:  // VERIFY, CHANGE / RESET REFERENCE DATA
+    case 0x84: case 0x22: case 0x2A: case 0xFE:  // GET CHALLENGE, MSE, PSO, serial number
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Follows what a command did to the card's selection in this conversation.
+void FollowSelection(Reader* reader, const uint8_t* bytes, size_t size, ReaderResult result) {
+  if (reader == nullptr || size < 5) return;
+  reader::CardSelection& selection = reader::SelectionOf(*reader);
+  const uint8_t ins = bytes[1];
+  const uint8_t p1 = bytes[2];
+  if (ins == kInsSelect && p1 == 0x04) {
+    selection.application = result == reader::RDR_OK;
+    selection.file = 0;
+  } else if (ins == kInsSelect && size >= 7) {
+    selection.file = result == reader::RDR_OK ? static_cast<uint16_t>(bytes[5] << 8 | bytes[6]) : 0;
+  } else if (!KeepsCurrentFile(ins, p1)) {
+    selection.file = 0;
+  }
+}
+
+}  // namespace
 
 CommandApdu::CommandApdu(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, uint8_t p3)
     : bytes_{cla, ins, p1, p2, p3}, size_(5) {}
@@ -35,7 +73,9 @@ void CommandApdu::AppendZeros(size_t length) {
 ReaderResult CommandApdu::Send(Reader* reader, uint8_t* response,
                                size_t* responseLength) const {
   if (overflow_) return reader::RDR_BAD_ARGUMENTS;
-  return reader::TransmitApdu(bytes_, size_, response, responseLength, reader);
+  const ReaderResult result = reader::TransmitApdu(bytes_, size_, response, responseLength, reader);
+  FollowSelection(reader, bytes_, size_, result);
+  return result;
 }
 
 ReaderResult CommandApdu::Receive(Reader* reader, uint8_t* destination, size_t length) const {

@@ -1,11 +1,15 @@
 // Selecting an area on the card and keeping its allocation table in step
 // with the card.
 //
-// Every store operation selects its area with SelectArea inside its own
-// reader transaction: the table is read again and checked each time, so a
-// change that another process made, or entries a failed operation left
-// changed in memory, never outlive one operation. Callers hold the library
-// lock and a reader transaction and have selected the card application.
+// Every search and every change selects its area with SelectArea inside
+// its own reader transaction: the table is read again and checked each
+// time, so a change that another process made, or entries a failed
+// operation left changed in memory, never decide a change. The tables of
+// both areas stay in the token's cache between operations, as last read or
+// written: the token's free memory comes from them, and a table found
+// changed since tells that another process wrote the area. Callers hold
+// the library lock and a reader transaction and have selected the card
+// application.
 #pragma once
 
 #include "card/allocation_table.h"
@@ -19,6 +23,11 @@ namespace zorad::card {
 // CKR_FUNCTION_FAILED when the card refuses.
 CK_RV SelectAreaFile(CardSlot& slot, bool isPrivate);
 
+// Makes the current area's file the card's current file unless it is so
+// already in this transaction (a command that may select another file,
+// such as READ PUBLIC KEY, makes it be selected again).
+CK_RV EnsureAreaFile(CardSlot& slot);
+
 // Inner step of SelectArea: makes the area current, checks its descriptor,
 // selects its file and holds a fresh zero-filled table. A descriptor that
 // fails its checks is CKR_DEVICE_ERROR before anything is sent.
@@ -28,7 +37,8 @@ CK_RV SwitchArea(CardSlot& slot, bool isPrivate);
 // bytes and entries are all zero was never formatted:
 // CKR_TOKEN_NOT_RECOGNIZED; any other checksum mismatch CKR_DEVICE_ERROR.
 // `changed`, when given, tells whether the table differs from the one read
-// for the same area before. Every failure sets objectsStale, and a table
+// or written for the same area before. The token's free memory of the area
+// follows the table. Every failure sets objectsStale, and a table
 // still held then reads as fully owned (0xFF) so that nothing is allocated
 // from it.
 CK_RV SelectArea(CardSlot& slot, bool isPrivate, bool* changed = nullptr);

@@ -10,6 +10,13 @@ CardSlot::~CardSlot() = default;
 
 void EndLogin(CardSlot& slot) {
   if (slot.reader) slot.reader->pinVerified = false;
+  if (slot.token) {
+    // The private area is out of sight again, and the PIN states may have moved.
+    slot.token->objects.tables[static_cast<size_t>(Area::kPrivate)].reset();
+    if (slot.token->objects.currentArea == Area::kPrivate) slot.token->objects.currentArea.reset();
+    slot.token->freePrivateMemory = 0;
+    slot.token->pinStatesCurrent = false;
+  }
   if (slot.loginState == kNobody) return;
   slot.loginState = kNobody;
   slot.pending |= kLoginEnded;
@@ -21,8 +28,14 @@ void FollowCardReset(CardSlot& slot) {
   r->cardEvents &= static_cast<uint8_t>(~reader::kCardWasReset);
   // Another application's logout (or its end after a login) reset the card:
   // a private read would now be refused by the card, and a C_Login would be
-  // answered "already logged in". Public work goes on.
+  // answered "already logged in". Public work goes on. What the module
+  // holds of the token is checked on the card again before it is trusted.
   EndLogin(slot);
+  if (slot.token) {
+    slot.token->objects.proven = false;
+    slot.token->identityCurrent = false;
+    slot.token->pinStatesCurrent = false;
+  }
 }
 
 }  // namespace zorad::card

@@ -58,6 +58,12 @@ struct Token {
   uint32_t freePublicMemory = 0;
   uint32_t freePrivateMemory = 0;
   bool infoRead = false;
+  // What the token information may be answered from without the card: the
+  // identity until a card reset or an area table changed by another
+  // process; the PIN state flags until the next table read or write, login,
+  // logout or PIN operation.
+  bool identityCurrent = false;
+  bool pinStatesCurrent = false;
 
   // Object cache: areas, allocation table, object maps.
   ObjectCache objects;

@@ -3,9 +3,26 @@
 #include "card/apdu.h"
 #include "card/token_transaction.h"
 #include "reader/reader.h"
+#include "reader/transaction.h"
 #include "trace/trace.h"
 
 namespace zorad::card {
+
+reader::ReaderResult ReadCardSerial(reader::Reader& reader, SerialNumberField& serial) {
+  reader::CardSelection& selection = reader::SelectionOf(reader);
+  if (selection.serialKnown) {
+    serial = selection.serial;
+    return reader::RDR_OK;
+  }
+  serial.fill(' ');
+  const reader::ReaderResult read = APDU_ValidateSN(&reader, reinterpret_cast<char*>(serial.data()));
+  if (read != reader::RDR_OK) return read;
+  // The card cannot change within the conversation: once is enough.
+  reader::CardSelection& now = reader::SelectionOf(reader);
+  now.serial = serial;
+  now.serialKnown = true;
+  return read;
+}
 
 CK_RV IsTheSameToken(CardSlot& slot) {
   if (!slot.token) return CKR_TOKEN_NOT_PRESENT;
@@ -18,9 +35,7 @@ CK_RV IsTheSameToken(CardSlot& slot, const SerialNumberField& expected) {
     return CKR_TOKEN_NOT_PRESENT;
   }
   SerialNumberField serial;
-  serial.fill(' ');
-  const reader::ReaderResult read =
-      APDU_ValidateSN(slot.reader.get(), reinterpret_cast<char*>(serial.data()));
+  const reader::ReaderResult read = ReadCardSerial(*slot.reader, serial);
   ZORAD_TRACE(trace::kOperations, "IsTheSameToken: %x\n", static_cast<unsigned>(read));
   if (read != reader::RDR_OK) return CKR_FUNCTION_FAILED;
   return serial == expected ? CKR_OK : CKR_TOKEN_NOT_RECOGNIZED;

@@ -7,8 +7,13 @@
 #include "card/card_slot.h"
 #include "card/token.h"
 #include "platform/cryptoki.h"
+#include "reader/reader.h"
 
 namespace zorad::card {
+
+// The card's serial number as the token reports it; read from the card
+// once per transaction.
+reader::ReaderResult ReadCardSerial(reader::Reader& reader, SerialNumberField& serial);
 
 // CKR_OK when the connected card carries the token's serial number;
 // CKR_TOKEN_NOT_RECOGNIZED for another card, CKR_FUNCTION_FAILED when the

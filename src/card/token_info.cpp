@@ -6,6 +6,7 @@
 #include "card/apdu.h"
 #include "card/area_layout.h"
 #include "card/area_select.h"
+#include "card/token_identity.h"
 #include "card/token_info_file.h"
 #include "card/token_pin_state.h"
 #include "card/token_transaction.h"
@@ -108,8 +109,7 @@ CK_RV ReadTokenFiles(TokenTransaction& transaction, Token& token, bool& blank, R
 }
 
 CK_RV ReadSerialNumber(reader::Reader* r, Token& token, ReaderResult& last) {
-  token.serialNumber.fill(' ');
-  last = APDU_ValidateSN(r, reinterpret_cast<char*>(token.serialNumber.data()));
+  last = ReadCardSerial(*r, token.serialNumber);
   if (last != RDR_OK) {
     ZORAD_TRACE(trace::kDetail, "...APDU_ValidateSN error: %x\n", static_cast<unsigned>(last));
     return CommandFailure(last);
@@ -127,7 +127,7 @@ CK_RV ReadFreeMemory(CardSlot& slot, bool isPrivate, uint32_t& freeMemory, bool&
     return CKR_OK;
   }
   if (rv != CKR_OK) return rv;
-  const auto& table = slot.token->objects.toat;
+  const auto& table = slot.token->objects.toat();
   if (!table) return CKR_GENERAL_ERROR;
   freeMemory = table->FreeSpace();
   return CKR_OK;
@@ -219,8 +219,43 @@ CK_RV ReadTokenInfo(CardSlot& slot, TokenInfoUse use) {
     return Failed(last, rv);
   }
   token.infoRead = true;
+  token.identityCurrent = true;
+  token.pinStatesCurrent = true;
   token.objects.objectsStale = (token.tokenFlags & CKF_TOKEN_INITIALIZED) == 0;
   ZORAD_TRACE(trace::kOperations, "ReadTokenInfo: 0\n");
+  return CKR_OK;
+}
+
+CK_RV UpdateTokenInfo(CardSlot& slot) {
+  ZORAD_TRACE(trace::kOperations, "UpdateTokenInfo\n");
+  Token* token = slot.token.get();
+  const bool standing = token != nullptr && slot.reader && slot.reader->card != 0 &&
+                        token->infoRead && token->identityCurrent &&
+                        (token->tokenFlags & CKF_TOKEN_INITIALIZED) != 0;
+  if (!standing) return ReadTokenInfo(slot);
+  const bool privateMemoryUnknown = slot.loginState == kUser &&
+                                    token->info.privateArea.blockCount > 0 &&
+                                    !token->objects.tables[static_cast<size_t>(Area::kPrivate)];
+  if (token->pinStatesCurrent && !privateMemoryUnknown) return CKR_OK;
+  TokenTransaction transaction(slot);
+  if (transaction.BeginAndSelect(CKR_FUNCTION_FAILED) != CKR_OK) return CKR_FUNCTION_FAILED;
+  // A reset found on the way leaves nothing of the token standing.
+  if (!token->identityCurrent) {
+    transaction.End();
+    return ReadTokenInfo(slot);
+  }
+  CK_RV rv = CKR_OK;
+  if (privateMemoryUnknown) {
+    bool formatted = true;
+    rv = ReadFreeMemory(slot, true, token->freePrivateMemory, formatted);
+  }
+  CK_FLAGS flags = token->tokenFlags & ~kPinStateFlags;
+  ReaderResult last = RDR_OK;
+  if (rv == CKR_OK) rv = QueryPinStates(transaction.reader(), token->info.pinTryThreshold, flags, last);
+  if (transaction.End() != CKR_OK && rv == CKR_OK) rv = CKR_FUNCTION_FAILED;
+  if (rv != CKR_OK) return Failed(last, rv);
+  token->tokenFlags = flags;
+  token->pinStatesCurrent = true;
   return CKR_OK;
 }
 

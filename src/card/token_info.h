@@ -29,6 +29,14 @@ enum class TokenInfoUse : uint8_t { kToken, kInitialisation };
 // transaction failures, and the results of the area selection pass through.
 CK_RV ReadTokenInfo(CardSlot& slot, TokenInfoUse use = TokenInfoUse::kToken);
 
+// The token information an application asks for: what the token holds
+// while it stands (no card command), with the PIN state flags asked again
+// after a table was read or written, a login, a logout or a PIN operation,
+// and the private area's free memory read once after a login. Read whole
+// (ReadTokenInfo) when the token was never read, after a card reset, and
+// after another process changed an area's table.
+CK_RV UpdateTokenInfo(CardSlot& slot);
+
 // The token's CK_TOKEN_INFO; every field not taken from the token is zero.
 void FillTokenInfo(CK_TOKEN_INFO& info, const Token& token);
 

@@ -127,6 +127,9 @@ InitOutcome InitializeToken(CardSlot& slot, const uint8_t* pin, size_t pinLength
   TokenTransaction transaction(slot);
   if (transaction.Begin() != CKR_OK) return Finished({CKR_FUNCTION_FAILED});
   const InitOutcome outcome = InitializeOnCard(slot, pin, pinLength, label);
+  // Label, PINs and tables are new, or half new after a failure.
+  slot.token->identityCurrent = false;
+  slot.token->objects.proven = false;
   // Every card write is done when ending fails here; the token is read
   // afresh from the card either way, so the result stands.
   transaction.End();

@@ -48,6 +48,8 @@ CK_RV LoginToken(CardSlot& slot, CK_USER_TYPE userType, const uint8_t* pin, size
   PinBlock block;
   if (!block.Assign(pin, pinLength)) return CKR_ARGUMENTS_BAD;
 
+  // Whatever the card answers, its try counters may have moved.
+  slot.token->pinStatesCurrent = false;
   TokenTransaction transaction(slot);
   CK_RV rv = transaction.BeginAndSelect(CKR_FUNCTION_FAILED);
   if (rv != CKR_OK) return rv;

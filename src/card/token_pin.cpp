@@ -24,6 +24,7 @@ CK_RV InitTokenPIN(CardSlot& slot, const uint8_t* pin, size_t pinLength) {
   if (!WithinPinLimits(slot.token->info, pinLength) || !block.Assign(pin, pinLength)) {
     return InitPinFinished(CKR_PIN_LEN_RANGE);
   }
+  slot.token->pinStatesCurrent = false;
   TokenTransaction transaction(slot);
   CK_RV rv = transaction.BeginAndSelect(CKR_FUNCTION_FAILED);
   if (rv != CKR_OK) return InitPinFinished(rv);

@@ -2,6 +2,7 @@
 
 #include "card/apdu.h"
 #include "card/token_identity.h"
+#include "reader/transaction.h"
 
 namespace zorad::card {
 
@@ -30,7 +31,10 @@ CK_RV TokenTransaction::Begin(const SerialNumberField& expected) {
 }
 
 reader::ReaderResult TokenTransaction::SelectApplication() {
-  return APDU_SelectApp(slot_.reader.get());
+  reader::Reader* r = slot_.reader.get();
+  // Selected once in this transaction, it stays selected.
+  if (r != nullptr && reader::SelectionOf(*r).application) return reader::RDR_OK;
+  return APDU_SelectApp(r);
 }
 
 CK_RV TokenTransaction::BeginAndSelect(CK_RV selectFailure) {

@@ -2,6 +2,7 @@
 // and the operations that connect, reset, query and disconnect it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -23,7 +24,23 @@ inline constexpr uint32_t kStatePresent = SCARD_STATE_PRESENT;
 inline constexpr uint8_t kCardWasReset = 0x01;    // another application reset or powered it down
 inline constexpr uint8_t kCardWasRemoved = 0x02;  // the connection answered that its card went
 
+// What the module told the card in one conversation (Reader::conversation):
+// kept so that a selection the card already has is not sent again. Only the
+// card layer reads and writes it; it is forgotten with its conversation.
+struct CardSelection {
+  uint32_t conversation = 0;      // the conversation it belongs to
+  bool application = false;       // the card application is selected
+  uint16_t file = 0;              // the current file; 0 when not known
+  bool serialKnown = false;       // `serial` was read from the card
+  std::array<uint8_t, 16> serial{};  // its serial number, as the token reports it
+};
+
 struct Reader {
+  Reader() = default;
+  ~Reader();  // a held transaction forgets the reader
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+
   std::string name;                    // PC/SC reader name
   uint8_t atr[kMaxAtrLength] = {};     // answer-to-reset of the connected card
   uint32_t atrLength = 0;              // valid bytes in atr
@@ -38,6 +55,14 @@ struct Reader {
   // Begun transactions not yet ended. Only the outermost begin and end reach
   // PC/SC, so a token operation may run inside another one's transaction.
   uint32_t transactionDepth = 0;
+  // The PC/SC transaction stays open after its outermost end while a
+  // TransactionHold lives (one entry point call): the next begin reuses it.
+  bool transactionHeld = false;
+  // Counts the PC/SC transactions begun and the connections made: what the
+  // card was told in one (the application selected, the file current) holds
+  // only while this number stays the same and a transaction is open.
+  uint32_t conversation = 0;
+  CardSelection selection;
   // A PIN was proven to the card through this reader since the module last
   // powered the card down or reset it (set when the card accepts a VERIFY).
   // Only then does closing the connection reset the card: other

@@ -4,6 +4,7 @@
 #include "reader/apdu_trace.h"
 #include "reader/reader.h"
 #include "reader/reader_context.h"
+#include "reader/transaction.h"
 #include "trace/trace.h"
 
 namespace zorad::reader {
@@ -19,8 +20,10 @@ const SCARD_IO_REQUEST* PciFor(uint32_t protocol) {
 
 // Forgets the card handle; transactions die with the connection.
 void DropConnection(Reader& reader) {
+  ReleaseHeldTransaction(reader);
   reader.card = 0;
   reader.transactionDepth = 0;
+  ++reader.conversation;
 }
 
 LONG Connect(Reader& reader, DWORD shareMode) {
@@ -37,6 +40,8 @@ LONG Connect(Reader& reader, DWORD shareMode) {
 }
 
 LONG Reconnect(Reader& reader, DWORD initialization) {
+  ReleaseHeldTransaction(reader);
+  ++reader.conversation;
   DWORD protocol = 0;
   const LONG rc = SCardReconnect(reader.card, reader.shareMode, kProtocols,
                                  initialization, &protocol);
@@ -112,6 +117,7 @@ ReaderResult OpenReader(const char* name, Reader* reader) {
   if (reader == nullptr || (!named && reader->name.empty())) return RDR_BAD_ARGUMENTS;
   if (ReaderContext() == 0) return RDR_NOT_CONNECTED;
   if (reader->card != 0) {
+    ReleaseHeldTransaction(*reader);
     SCardDisconnect(reader->card, SCARD_LEAVE_CARD);
     DropConnection(*reader);
   }
@@ -141,6 +147,7 @@ ReaderResult CloseReader(Reader* reader) {
               reader != nullptr ? reader->name.c_str() : "");
   if (reader == nullptr) return RDR_BAD_ARGUMENTS;
   if (reader->card == 0) return RDR_OK;
+  ReleaseHeldTransaction(*reader);
   const LONG rc =
       SCardDisconnect(reader->card, reader->pinVerified ? SCARD_RESET_CARD : SCARD_LEAVE_CARD);
   reader->pinVerified = false;
@@ -158,6 +165,7 @@ ReaderResult ResetReader(Reader* reader, uint32_t mode) {
   if (reader->card == 0) return RDR_NOT_CONNECTED;
   LONG rc = SCARD_S_SUCCESS;
   if (mode == static_cast<uint32_t>(ResetMode::kUnpower)) {
+    ReleaseHeldTransaction(*reader);
     rc = SCardDisconnect(reader->card, SCARD_UNPOWER_CARD);
     DropConnection(*reader);
     reader->pinVerified = false;

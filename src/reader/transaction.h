@@ -22,6 +22,40 @@ ReaderResult RecoverReaderTransaction(Reader* reader);
 // Ends a transaction; the PC/SC transaction ends with the outermost one.
 ReaderResult EndReaderTransaction(Reader* reader);
 
+// While one lives, the outermost end of a transaction leaves the PC/SC
+// transaction open (Reader::transactionHeld), and the next begin on the
+// reader goes on in it; the hold ends them all when it goes. One entry
+// point call then talks to each card in one transaction: nothing another
+// application does falls between two of its steps, and what the card was
+// told in the first step (the application selected) still holds in the
+// next. Holds nest; the outermost one ends the transactions. Connecting,
+// reconnecting and disconnecting end a held transaction first.
+class TransactionHold {
+ public:
+  TransactionHold();
+  ~TransactionHold();
+  TransactionHold(const TransactionHold&) = delete;
+  TransactionHold& operator=(const TransactionHold&) = delete;
+};
+
+// Ends the reader's held PC/SC transaction now, if it has one.
+void ReleaseHeldTransaction(Reader& reader);
+
+// True while the reader is inside a transaction that its conversation
+// number still names: what the card was told in it still holds.
+inline bool InTransaction(const Reader& reader, uint32_t conversation) {
+  return reader.transactionDepth > 0 && reader.conversation == conversation;
+}
+
+// The reader's CardSelection, emptied first when its conversation is over.
+inline CardSelection& SelectionOf(Reader& reader) {
+  if (!InTransaction(reader, reader.selection.conversation)) {
+    reader.selection = CardSelection{};
+    reader.selection.conversation = reader.conversation;
+  }
+  return reader.selection;
+}
+
 inline constexpr uint32_t kRecoveryTimeMs = 5500;
 inline constexpr uint32_t kRecoveryPauseMs = 200;
 

@@ -15,10 +15,11 @@ uint32_t TargetState(CK_USER_TYPE userType) {
   return userType == CKU_SO ? card::kSecurityOfficer : card::kUser;
 }
 
-// After a user's PIN was verified the private objects become readable; when
-// they cannot be read the card is logged out again.
-CK_RV ReadPrivateObjects(slot::Slot& slot) {
-  if (store::RefreshToken(slot) == CKR_OK) return CKR_OK;
+// After a user's PIN was verified the private area becomes readable: its
+// table is read now (the objects at the next search); when it cannot be,
+// the card is logged out again.
+CK_RV OpenPrivateArea(slot::Slot& slot) {
+  if (store::ReadPrivateTable(slot) == CKR_OK) return CKR_OK;
   LogoutSlot(slot);
   return CKR_GENERAL_ERROR;
 }
@@ -30,8 +31,7 @@ CK_RV ReVerify(slot::Slot& slot, const uint8_t* pin, size_t pinLength) {
   const CK_RV rv =
       card::LoginToken(slot, user ? CKU_USER : CKU_SO, pin, pinLength, nullptr, &verificationLost);
   if (verificationLost) LogoutSlot(slot);
-  if (rv != CKR_OK) return rv;
-  return user ? ReadPrivateObjects(slot) : CKR_OK;
+  return rv;
 }
 
 CK_RV LogIn(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, size_t pinLength) {
@@ -44,7 +44,7 @@ CK_RV LogIn(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, size_t 
   const CK_RV rv = card::LoginToken(slot, userType, pin, pinLength);
   if (rv != CKR_OK) return rv;
   slot.loginState = target;
-  return userType == CKU_USER ? ReadPrivateObjects(slot) : CKR_OK;
+  return userType == CKU_USER ? OpenPrivateArea(slot) : CKR_OK;
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ CK_RV ReadTokenInfoOnce(Slot& slot, CK_TOKEN_INFO* info) {
     ClearSlot(slot);
     return CKR_TOKEN_NOT_PRESENT;
   }
-  const CK_RV rv = card::ReadTokenInfo(slot);
+  const CK_RV rv = card::UpdateTokenInfo(slot);
   if (rv == CKR_OK) {
     card::FillTokenInfo(*info, *slot.token);
   } else if (rv == CKR_TOKEN_NOT_RECOGNIZED) {

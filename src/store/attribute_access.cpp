@@ -83,7 +83,7 @@ CK_RV ChangeObject(slot::Slot& slot, TokenObject& object, const AttributeList& v
   std::optional<card::AllocationTable> previous;
   Backup backup{object.offs, object.toh, object.attributes};
   try {
-    previous = *slot.token->objects.toat;
+    previous = *slot.token->objects.toat();
     for (const auto& [type, value] : values) object.attributes[type] = value;
   } catch (const std::bad_alloc&) {
     backup.Restore(object);
@@ -98,7 +98,7 @@ CK_RV ChangeObject(slot::Slot& slot, TokenObject& object, const AttributeList& v
       slot.token->objects.objectsStale = true;
     }
     // Until the table is sent the card's table is the one read.
-    if (!tableSent) *slot.token->objects.toat = *previous;
+    if (!tableSent) *slot.token->objects.toat() = *previous;
     backup.Restore(object);
     return rv;
   }
@@ -115,6 +115,15 @@ CK_RV GetTokenAttributeValues(slot::Slot& slot, const ObjectKey& key, AttributeL
   ZORAD_TRACE(trace::kOperations, "GetTokenAttributeValues (%08x, %08x, %08x)\n", TraceRef(&slot),
               key.id, TraceRef(&out));
   if (!slot.token || !slot.reader) return Failed("GetTokenAttributeValues", CKR_FUNCTION_FAILED);
+  // Between searches the attributes the last one read stand, until a card
+  // reset or a failure.
+  const TokenObject* held = FindTokenObject(slot, key);
+  const card::ObjectCache& cache = slot.token->objects;
+  if (held != nullptr && held->attributesRead && cache.proven && !cache.objectsStale) {
+    out = held->attributes;
+    ZORAD_TRACE(trace::kOperations, "GetTokenAttributeValues: 0 (held)\n");
+    return CKR_OK;
+  }
   card::TokenTransaction transaction(slot);
   const Confirmed opened = OpenObject(slot, key, transaction);
   if (opened.rv != CKR_OK) return Failed("GetTokenAttributeValues", opened.rv);

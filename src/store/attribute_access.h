@@ -1,10 +1,12 @@
 // Reading and changing the attributes of one token object on the card.
 //
-// Both operations find the object by its key (FindTokenObject), and in one
-// reader transaction confirm it on the card (ConfirmTokenObject: the card's
-// identity, the area's table, the object's record where it was or found
-// again after another process moved it) and read its attributes fresh from
-// the card. Nothing is served from memory.
+// Both operations find the object by its key (FindTokenObject). A read is
+// answered from the token's cache while it stands proven (what the last
+// search read, as this module changed it since); otherwise, and for every
+// change, one reader transaction confirms the object on the card
+// (ConfirmTokenObject: the card's identity, the area's table, the object's
+// header where it was, or found again after another process moved it) and
+// reads its body when the record changed since it was read.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +18,7 @@
 namespace zorad::store {
 
 // Replaces `out` with a copy of all the object's attributes as the card
-// holds them (a GOST public key's CKA_VALUE from its key slot; a private key
+// holds them (as the last search found them, while the cache stands) (a GOST public key's CKA_VALUE from its key slot; a private key
 // never has one). CKR_OBJECT_HANDLE_INVALID for an object that is not, or
 // no longer, on the card, CKR_USER_NOT_LOGGED_IN for a private one without
 // the login, CKR_FUNCTION_FAILED for reader failures; an unreadable record

@@ -19,7 +19,7 @@ namespace {
 // as no record of the object.
 CK_RV StillInPlace(slot::Slot& slot, uint32_t id, TokenObject& object, bool& inPlace) {
   inPlace = false;
-  const auto& table = slot.token->objects.toat;
+  const auto& table = slot.token->objects.toat();
   if (!table || !table->BlocksOf(object.offs)) return CKR_OK;
   TokenObjectHeader fresh;
   const CK_RV rv = ReadTokenObjectHeader(slot, object.offs, fresh);
@@ -29,7 +29,7 @@ CK_RV StillInPlace(slot::Slot& slot, uint32_t id, TokenObject& object, bool& inP
   if (fresh != object.toh) {
     ZORAD_TRACE(trace::kSteps, "...object %08x rewritten on the card\n", id);
     object.toh = fresh;
-    object.attributes.clear();
+    object.ForgetBody();
   }
   inPlace = true;
   return CKR_OK;
@@ -74,7 +74,10 @@ Confirmed ConfirmTokenObject(slot::Slot& slot, const ObjectKey& key, const Confi
     c.rv = policy.whenGone;
     return c;
   }
-  if (policy.readAttributes) c.rv = ReadTokenObjectAttributes(slot, *object, &c.damaged);
+  // The body is read again only when the record changed since it was read.
+  if (policy.readAttributes && !object->attributesRead) {
+    c.rv = ReadTokenObjectAttributes(slot, *object, &c.damaged);
+  }
   if (c.rv == CKR_OK) c.object = object;
   return c;
 }

@@ -22,7 +22,7 @@ namespace zorad::store {
 
 // What a use of an object needs from the check.
 struct ConfirmPolicy {
-  bool readAttributes;  // the record's body is read afresh
+  bool readAttributes;  // the record's body is read unless it was since its last change
   CK_RV whenGone;       // the answer for an object the card no longer holds
 };
 

@@ -14,6 +14,7 @@
 #include "card/byte_order.h"
 #include "card/secure_buffer.h"
 #include "card/token.h"
+#include "store/template_summary.h"
 #include "card/token_identity.h"
 #include "card/token_transaction.h"
 #include "reader/reader.h"
@@ -92,7 +93,7 @@ CK_RV Choose(card::Token& token, Creation& c) {
     c.first.toh.keyRef = *keyRef;
     c.second.toh.keyRef = *keyRef;
   }
-  const card::AreaLayout& layout = token.objects.toat->Layout();
+  const card::AreaLayout& layout = token.objects.toat()->Layout();
   uint8_t ni = 0;
   uint16_t block = 0;
   CK_RV rv = CreateObjectInTOAT(token, uint32_t(RecordSize(c.plan.first)), ni, block);
@@ -120,13 +121,15 @@ CK_RV WriteKeyMaterial(slot::Slot& slot, const Creation& c) {
       break;
   }
   if (rv != CKR_OK) return rv;
-  return card::SelectAreaFile(slot, c.isPrivate);  // the key command left another file current
+  return card::EnsureAreaFile(slot);  // the key command may have left another file current
 }
 
 // The object's attributes in memory: the template's, without a key value
 // (key material lives in the key slot only).
 void TakeAttributes(TokenObject& object, const AttributeList& from, bool isKey) {
   object.attributes = from;
+  // A public key's value is read from its key slot when first asked for.
+  object.attributesRead = SummarizeAttributes(from).objectClass != CKO_PUBLIC_KEY;
   if (!isKey) return;
   if (auto it = object.attributes.find(CKA_VALUE); it != object.attributes.end()) {
     card::SecureWipe(it->second.data(), it->second.size());
@@ -172,10 +175,10 @@ CK_RV CreateOnCard(slot::Slot& slot, card::TokenTransaction& transaction, Creati
   // Until the table is sent the card's table is the one just read; a
   // failure before then puts it back, so that the next operation on the
   // area does not take this one's allocations for another process's change.
-  const card::AllocationTable asRead = *slot.token->objects.toat;
+  const card::AllocationTable asRead = *slot.token->objects.toat();
   rv = Choose(*slot.token, c);
   if (rv == CKR_OK) rv = WriteObjects(slot, c, tableSent);
-  if (rv != CKR_OK && !tableSent) *slot.token->objects.toat = asRead;
+  if (rv != CKR_OK && !tableSent) *slot.token->objects.toat() = asRead;
   return rv;
 }
 

@@ -38,7 +38,7 @@ CK_RV Failed(CK_RV rv) {
 // The object's class: from the attributes held in memory, or read from the
 // card when they were never loaded, so that a private key is always known.
 CK_RV ClassOf(slot::Slot& slot, TokenObject& object, uint32_t& objectClass) {
-  if (object.attributes.empty()) {
+  if (!object.attributesRead) {
     const CK_RV rv = ReadTokenObjectAttributes(slot, object);
     if (rv != CKR_OK) return rv;
   }
@@ -108,7 +108,7 @@ CK_RV RemoveFromCard(slot::Slot& slot, const ObjectKey& key, std::optional<uint3
   TokenObject* object = found.object;
   std::optional<card::AllocationTable> copy;
   try {
-    copy = *token.objects.toat;
+    copy = *token.objects.toat();
   } catch (const std::bad_alloc&) {
     return CKR_HOST_MEMORY;
   }

@@ -1,5 +1,5 @@
 // The store's part of a token's object cache: the object maps of both
-// areas. The token owns it beside the card layer's part (the area selected
+// areas, with what was read of each record, kept between calls. The token owns it beside the card layer's part (the area selected
 // last and its table); the store creates it with its first use.
 #pragma once
 
@@ -10,9 +10,6 @@
 namespace zorad::store {
 
 struct ObjectMaps final : card::ObjectStorePart {
-  // Set once the object lists have been read.
-  bool objectListRead = false;
-
   ObjectMap publicObjects;
   ObjectMap privateObjects;
 

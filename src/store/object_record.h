@@ -20,13 +20,20 @@ namespace zorad::store {
 // CKR_TOKEN_NOT_RECOGNIZED when its checksum is wrong.
 CK_RV ReadTokenObjectHeader(slot::Slot& slot, uint32_t offs, TokenObjectHeader& header);
 
+// Reads the start of a record first seen at `object.offs`: the header and
+// as much of the body as one read over the first run of its blocks brings
+// (kept in object.bodyStart for ReadTokenObjectAttributes), in one command.
+// Failures as ReadTokenObjectHeader.
+CK_RV ReadTokenObjectStart(slot::Slot& slot, TokenObject& object);
+
 // Reads the object's header again and tells whether it differs from the
 // cached one (then the cached one takes the new values). Every whole-record
 // write raises updateCount, so a rewrite by another process shows. On a
 // failed read the cached header is cleared and the failure returned.
 CK_RV RereadTokenObjectHeader(slot::Slot& slot, TokenObject& object, bool& changed);
 
-// Reads and checks the body and replaces the object's attributes with it.
+// Reads and checks the body and replaces the object's attributes with it,
+// each run of adjacent blocks in reads of up to 256 bytes.
 // A GOST public key with a key reference gets CKA_VALUE from the card's key
 // slot; a key object never keeps a CKA_VALUE from its body. Failures
 // (CKR_DEVICE_ERROR for unreadable or inconsistent records) set

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "card/apdu.h"
+#include "card/area_select.h"
 #include "card/crc32.h"
 #include "card/token.h"
 #include "reader/reader.h"
@@ -31,7 +32,8 @@ std::vector<uint8_t> BuildRecord(TokenObject& object, bool isKey, uint16_t block
 // One whole-block write per block until the record is on the card.
 CK_RV WriteBlocks(slot::Slot& slot, const std::vector<uint16_t>& blocks,
                   const std::vector<uint8_t>& record, size_t recordSize) {
-  const card::AreaLayout& layout = slot.token->objects.toat->Layout();
+  const card::AreaLayout& layout = slot.token->objects.toat()->Layout();
+  if (card::EnsureAreaFile(slot) != CKR_OK) return CKR_DEVICE_ERROR;
   size_t written = 0;
   for (size_t k = 0; k < blocks.size() && written < recordSize; ++k) {
     if (card::APDU_UpdateBF(slot.reader.get(), layout.BlockOffset(blocks[k]),
@@ -45,7 +47,7 @@ CK_RV WriteBlocks(slot::Slot& slot, const std::vector<uint16_t>& blocks,
 }
 
 CK_RV WriteRecord(slot::Slot& slot, TokenObject& object, const TemplateSummary& summary) {
-  const card::AllocationTable& table = *slot.token->objects.toat;
+  const card::AllocationTable& table = *slot.token->objects.toat();
   const auto blocks = table.BlocksOf(object.offs);
   const size_t recordSize = kHeaderSize + summary.bodySize;
   // Refused before anything is written: a record that does not fit its
@@ -66,7 +68,7 @@ CK_RV WriteRecord(slot::Slot& slot, TokenObject& object, const TemplateSummary& 
 
 CK_RV UpdateTokenObject(slot::Slot& slot, TokenObject& object) {
   ZORAD_TRACE(trace::kOperations, "UpdateTokenObject\n");
-  if (!slot.reader || !slot.token || !slot.token->objects.toat) return CKR_GENERAL_ERROR;
+  if (!slot.reader || !slot.token || !slot.token->objects.toat()) return CKR_GENERAL_ERROR;
   const TemplateSummary summary = SummarizeAttributes(object.attributes);
   const CK_RV representable = CheckRepresentable(object.attributes, summary.isKey);
   if (representable != CKR_OK) return representable;
@@ -80,6 +82,7 @@ CK_RV UpdateTokenObjectHeader(slot::Slot& slot, TokenObject& object) {
   if (!slot.reader || !slot.token) return CKR_GENERAL_ERROR;
   object.toh.Seal();
   const HeaderBytes header = object.toh.Encode();
+  if (card::EnsureAreaFile(slot) != CKR_OK) return CKR_DEVICE_ERROR;
   const bool ok = card::APDU_UpdateBF(slot.reader.get(), object.offs, header.data(),
                                       header.size(), slot.token->info.writeChunk) ==
                   reader::RDR_OK;

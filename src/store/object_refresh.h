@@ -15,8 +15,10 @@ namespace zorad::store {
 using ObjectVisitor = std::function<bool(const TokenObject&)>;
 
 // Reads the header of every object the current area's table lists (one
-// read per object, at its first block) and, when all succeed and no id
-// repeats, replaces the area's object map with them. `freeSpace`, when
+// read per object, at its first block; for a record the cache does not
+// know there yet, the read brings the start of its body too) and, when all
+// succeed and no id repeats, brings the area's object map in line with
+// them in place: unchanged objects keep their attributes and their entries. `freeSpace`, when
 // given, receives the area's free bytes: capacity minus the used blocks.
 // A failure (CKR_FUNCTION_FAILED) keeps the old map and the old free-space
 // value and sets objectsStale.

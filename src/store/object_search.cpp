@@ -52,6 +52,13 @@ CK_RV ReadFresh(slot::Slot& slot, const ObjectKey& key, TokenObject*& object, bo
   return transaction.End();
 }
 
+// What the search that began this walk read stands (no card reset, no
+// failure since): the object is answered from it.
+bool Servable(const card::Token& token, const TokenObject& object) {
+  const bool cacheStands = token.objects.proven && !token.objects.objectsStale;
+  return cacheStands && (object.attributesRead || object.damaged);
+}
+
 CK_RV Traced(const char* operation, CK_RV rv) {
   ZORAD_TRACE(trace::kOperations, "%s: %x\n", operation, static_cast<unsigned>(rv));
   return rv;
@@ -79,7 +86,7 @@ CK_RV SeekTokenObjectInit(slot::Slot& slot) {
   // another must not replace this token's object lists. The refresh selects
   // the application itself, inside this transaction.
   CK_RV rv = card::IsTheSameToken(slot);
-  if (rv == CKR_OK) rv = RefreshToken(slot);
+  if (rv == CKR_OK) rv = RefreshToken(slot, nullptr, Bodies::kRead);
   if (rv == CKR_OK) rv = transaction.End();
   if (rv != CKR_OK) return Traced("SeekTokenObjectInit", rv);
   ZORAD_TRACE(trace::kOperations, "SeekTokenObjectInit: 0\n");
@@ -102,7 +109,14 @@ CK_RV SeekTokenObject(slot::Slot& slot, const ObjectKey& previous,
   for (size_t step = 0; step < kMaxWalkSteps; ++step) {
     at = NextKey(slot, at);
     if (at.id == 0) return CKR_OK;  // the end: no result line
-    TokenObject* object = nullptr;
+    TokenObject* object = FindTokenObject(slot, at);
+    if (object != nullptr && Servable(*slot.token, *object)) {
+      if (object->damaged) continue;
+      *attributes = &object->attributes;
+      *found = at;
+      ZORAD_TRACE(trace::kOperations, "SeekTokenObject: 0\n");
+      return CKR_OK;
+    }
     bool damaged = false;
     const CK_RV rv = ReadFresh(slot, at, object, damaged);
     if (rv == CKR_OK) {

@@ -17,9 +17,11 @@ namespace zorad::store {
 // only while the user is logged in. No card access.
 TokenObject* FindTokenObject(slot::Slot& slot, const ObjectKey& key);
 
-// Rebuilds the object maps from the card (public area, and the private area
-// while the user is logged in) so that a search sees the card's current
-// objects; clears objectsStale on success. CKR_FUNCTION_FAILED for reader,
+// Brings the object maps in line with the card (public area, and the
+// private area while the user is logged in) so that a search sees the
+// card's current objects: each table and each header is read, and the
+// records new or changed since they were read last; clears objectsStale
+// and proves the cache on success. CKR_FUNCTION_FAILED for reader,
 // transaction and application failures; a card with another serial number
 // gives the identity check's code and leaves the maps alone.
 CK_RV SeekTokenObjectInit(slot::Slot& slot);
@@ -28,8 +30,10 @@ CK_RV SeekTokenObjectInit(slot::Slot& slot);
 // public ones, each area in ascending id; the walk goes by key, so an
 // object destroyed since it was handed out, or an id standing in both
 // areas, never sends it back. On CKR_OK `*found` is the object's key and
-// `*attributes` points at its attributes, read from the card in this call
-// after the object was confirmed there (ConfirmTokenObject); the end of the
+// `*attributes` points at its attributes: those the search's beginning read
+// while the cache stands proven (no card command), else read from the card
+// in this call after the object was confirmed there (ConfirmTokenObject);
+// the end of the
 // enumeration is CKR_OK with `found->id` 0 and `*attributes` null. The
 // attributes live in the object map: valid until the maps are next rebuilt
 // or changed (copy what you keep). An object that left the card meanwhile,

@@ -24,7 +24,7 @@ bool ReusesOwnBlocks(const card::AllocationTable& before, const card::Allocation
 // suffice.
 std::optional<uint16_t> MoveToFreeBlocks(card::Token& token, const card::AllocationTable& previous,
                                          uint8_t ni, uint32_t recordSize) {
-  card::AllocationTable& table = *token.objects.toat;
+  card::AllocationTable& table = *token.objects.toat();
   const card::AllocationTable moved = table;
   table = previous;
   uint16_t first = 0;
@@ -45,7 +45,7 @@ std::optional<uint16_t> MoveToFreeBlocks(card::Token& token, const card::Allocat
 CK_RV RefitObjectBlocks(card::Token& token, TokenObject& object, uint32_t recordSize,
                         const card::AllocationTable& previous, bool& tableChanged) {
   tableChanged = false;
-  if (!token.objects.toat) return CKR_GENERAL_ERROR;
+  if (!token.objects.toat()) return CKR_GENERAL_ERROR;
   const auto firstBlock = previous.Layout().BlockAt(object.offs);
   if (!firstBlock) return CKR_GENERAL_ERROR;
   const uint8_t ni = previous.Entries()[*firstBlock];
@@ -53,7 +53,7 @@ CK_RV RefitObjectBlocks(card::Token& token, TokenObject& object, uint32_t record
   std::optional<uint16_t> moved;
   CK_RV rv = RecreateObjectInTOAT(token, recordSize, ni, moved, tableChanged);
   if (rv != CKR_OK || !moved) return rv;
-  if (ReusesOwnBlocks(previous, *token.objects.toat, ni)) {
+  if (ReusesOwnBlocks(previous, *token.objects.toat(), ni)) {
     if (auto elsewhere = MoveToFreeBlocks(token, previous, ni, recordSize)) moved = elsewhere;
   }
   const uint32_t offs = previous.Layout().BlockOffset(*moved);

@@ -11,7 +11,7 @@ namespace {
 constexpr uint32_t kNoBlock = 0xFFFFFFFF;  // how "no first block" is traced
 
 card::AllocationTable* TableOf(card::Token& token) {
-  auto& toat = token.objects.toat;
+  auto& toat = token.objects.toat();
   return toat ? &*toat : nullptr;
 }
 
@@ -144,7 +144,7 @@ CK_RV DeleteObjectFromTOAT(card::Token& token, uint8_t ni) {
 }
 
 CK_RV FreeSpaceInTOAT(const card::Token& token, uint32_t& freeBytes) {
-  const auto& toat = token.objects.toat;
+  const auto& toat = token.objects.toat();
   if (!toat) return CKR_GENERAL_ERROR;
   freeBytes = toat->FreeSpace();
   return CKR_OK;

@@ -53,6 +53,22 @@ struct TokenObject {
   uint32_t offs = kNoOffset;  // file offset of the header; kNoOffset while unallocated
   TokenObjectHeader toh;
   AttributeList attributes;   // empty until read from the card
+  // The attributes are those of the record `toh` describes (read from the
+  // card, or written by this module).
+  bool attributesRead = false;
+  // The card handed out the whole record and it fails its checks.
+  bool damaged = false;
+  // Body bytes read with the header when the object was first seen; used
+  // up by the body's reading.
+  std::vector<uint8_t> bodyStart;
+
+  // The record changed: what was read of the old one goes.
+  void ForgetBody() {
+    attributes.clear();
+    attributesRead = false;
+    damaged = false;
+    bodyStart.clear();
+  }
 };
 
 // One area's objects by id, ascending.

@@ -7,22 +7,42 @@
 #include "reader/reader.h"
 #include "slot/slot_token.h"
 #include "store/object_maps.h"
+#include "store/object_record.h"
 #include "store/object_refresh.h"
 #include "trace/trace.h"
 
 namespace zorad::store {
 namespace {
 
-// Selects one area and rebuilds its object map and free memory.
-CK_RV RefreshArea(slot::Slot& slot, bool isPrivate, uint32_t& freeMemory, bool& changed) {
-  const CK_RV rv = card::SelectArea(slot, isPrivate, &changed);
-  if (rv != CKR_OK) return rv;
-  return RefreshTokenObjects(slot, &freeMemory);
+// Reads the bodies the cache lacks (records new or changed since they were
+// last read). A record the card hands out whole that fails its checks is
+// marked damaged and passed over; any other failure is the refresh's.
+CK_RV ReadMissingBodies(slot::Slot& slot, ObjectMap& objects) {
+  for (auto& [id, object] : objects) {
+    if (object.attributesRead || object.damaged) continue;
+    const bool wasStale = slot.token->objects.objectsStale;
+    bool damaged = false;
+    const CK_RV rv = ReadTokenObjectAttributes(slot, object, &damaged);
+    if (rv == CKR_OK) continue;
+    if (!damaged) return rv;
+    object.damaged = true;
+    slot.token->objects.objectsStale = wasStale;  // the cache still matches the card
+  }
+  return CKR_OK;
 }
 
-CK_RV RefreshAreas(slot::Slot& slot, card::Token& token, bool* changed) {
+// Selects one area and brings its object map and free memory in line with
+// the card; with `bodies`, also what the map lacks of the records.
+CK_RV RefreshArea(slot::Slot& slot, bool isPrivate, Bodies bodies, bool& changed) {
+  CK_RV rv = card::SelectArea(slot, isPrivate, &changed);
+  if (rv == CKR_OK) rv = RefreshTokenObjects(slot);
+  if (rv == CKR_OK && bodies == Bodies::kRead) rv = ReadMissingBodies(slot, *CurrentObjects(*slot.token));
+  return rv;
+}
+
+CK_RV RefreshAreas(slot::Slot& slot, card::Token& token, Bodies bodies, bool* changed) {
   bool publicChanged = false;
-  CK_RV rv = RefreshArea(slot, false, token.freePublicMemory, publicChanged);
+  CK_RV rv = RefreshArea(slot, false, bodies, publicChanged);
   if (rv != CKR_OK) return rv;
   if (changed != nullptr) *changed = publicChanged;
   if (slot.loginState != card::kUser) {
@@ -31,7 +51,7 @@ CK_RV RefreshAreas(slot::Slot& slot, card::Token& token, bool* changed) {
     return CKR_OK;
   }
   bool privateChanged = false;
-  rv = RefreshArea(slot, true, token.freePrivateMemory, privateChanged);
+  rv = RefreshArea(slot, true, bodies, privateChanged);
   if (rv != CKR_OK) return rv;
   if (changed != nullptr && privateChanged) *changed = true;
   return CKR_OK;
@@ -42,56 +62,47 @@ CK_RV Failed(CK_RV rv) {
   return rv;
 }
 
+// The object lists are read at the first search: a session needs only the
+// token, and a card that answers (one that another application reset is
+// taken up again, and checked, here).
 CK_RV PrepareOnce(slot::Slot& slot) {
   const CK_RV attached = slot::AttachTokenForSession(slot);
   if (attached != CKR_OK) return attached;
-  const bool ready = IsTokenObjectListRead(slot) && slot::ConnectionStillUsable(slot);
-  const CK_RV rv = ready ? CKR_OK : RefreshToken(slot);
-  if (rv != CKR_OK) return rv;
+  card::TokenTransaction transaction(slot);
+  if (transaction.Begin() != CKR_OK || transaction.End() != CKR_OK) return CKR_FUNCTION_FAILED;
   slot::KeepTokenForSession(slot);
   return CKR_OK;
 }
 
 }  // namespace
 
-bool IsTokenObjectListRead(const slot::Slot& slot) {
-  const bool read = card::IsTokenRead(slot);
-  ZORAD_TRACE(trace::kOperations, "IsTokenRead: %x\n", read ? 1u : 0u);
-  const ObjectMaps* maps = read ? FindMaps(*slot.token) : nullptr;
-  const bool listRead = maps != nullptr && maps->objectListRead;
-  ZORAD_TRACE(trace::kOperations, "IsTokenObjectListRead: %x\n", listRead ? 1u : 0u);
-  return listRead;
-}
-
-CK_RV RefreshToken(slot::Slot& slot, bool* changed) {
+CK_RV RefreshToken(slot::Slot& slot, bool* changed, Bodies bodies) {
   ZORAD_TRACE(trace::kOperations, "RefreshToken\n");
   if (!slot.token) return Failed(CKR_FUNCTION_FAILED);
   card::Token& token = *slot.token;
   token.objects.objectsStale = true;
+  token.objects.proven = false;
   card::TokenTransaction transaction(slot);
   CK_RV rv = transaction.BeginAndSelect(CKR_FUNCTION_FAILED);
   if (rv != CKR_OK) return Failed(rv);
-  rv = RefreshAreas(slot, token, changed);
+  rv = RefreshAreas(slot, token, bodies, changed);
   if (rv != CKR_OK) {
     transaction.End();
     return Failed(rv);
   }
   if (transaction.End() != CKR_OK) return Failed(CKR_FUNCTION_FAILED);
   token.objects.objectsStale = false;
-  MapsOf(token).objectListRead = true;
+  token.objects.proven = bodies == Bodies::kRead;
   return CKR_OK;
 }
 
-CK_RV RefreshTokenSelected(slot::Slot& slot, bool* changed) {
-  ZORAD_TRACE(trace::kOperations, "RefreshToken\n");
+CK_RV ReadPrivateTable(slot::Slot& slot) {
   if (!slot.token) return Failed(CKR_FUNCTION_FAILED);
-  card::Token& token = *slot.token;
-  token.objects.objectsStale = true;
-  const CK_RV rv = RefreshAreas(slot, token, changed);
+  card::TokenTransaction transaction(slot);
+  CK_RV rv = transaction.BeginAndSelect(CKR_FUNCTION_FAILED);
+  if (rv == CKR_OK) rv = card::SelectArea(slot, true);
   if (rv != CKR_OK) return Failed(rv);
-  token.objects.objectsStale = false;
-  MapsOf(token).objectListRead = true;
-  return CKR_OK;
+  return transaction.End();
 }
 
 CK_RV PrepareTokenForSession(slot::Slot& slot) {

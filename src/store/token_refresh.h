@@ -6,26 +6,29 @@
 
 namespace zorad::store {
 
-// True when the token has been read and its object lists too. No card
-// access.
-bool IsTokenObjectListRead(const slot::Slot& slot);
+// Whether a refresh also reads what the cache lacks of the records.
+enum class Bodies : uint8_t { kLeave, kRead };
 
-// Reads the object lists again: the public area always, the private area
-// while the user is logged in, with their free memory. `changed`, when
-// given, tells whether another process changed an area's table since it
-// was last read. objectsStale stays set on every failure; the results of
-// the store pass through, reader and transaction failures are
-// CKR_FUNCTION_FAILED.
-CK_RV RefreshToken(slot::Slot& slot, bool* changed = nullptr);
+// Brings the object lists in line with the card: the public area always,
+// the private area while the user is logged in, with their free memory;
+// each area's table and each object's header are read, and with
+// Bodies::kRead every record new or changed since it was last read, after
+// which the cache is proven (card::ObjectCache::proven) until something
+// clears it. `changed`, when given, tells whether another process changed
+// an area's table since it was last read. objectsStale stays set on every
+// failure; the results of the store pass through, reader and transaction
+// failures are CKR_FUNCTION_FAILED.
+CK_RV RefreshToken(slot::Slot& slot, bool* changed = nullptr, Bodies bodies = Bodies::kLeave);
 
-// The same for a caller that already holds the token transaction and has
-// selected the application itself: no second SELECT is sent.
-CK_RV RefreshTokenSelected(slot::Slot& slot, bool* changed = nullptr);
+// Reads the private area's table (after the user's login), so that the
+// token's free private memory is known; the objects wait for the next
+// search. Failures as RefreshToken.
+CK_RV ReadPrivateTable(slot::Slot& slot);
 
 // Makes the slot's token ready for a new session: the card is attached as
-// the slot's token (slot::AttachTokenForSession), its object lists are read
-// unless that was done and the card is still reachable, and the slot then
-// reports its token present. CKR_TOKEN_NOT_PRESENT without a card.
+// the slot's token (slot::AttachTokenForSession) and must answer; the slot
+// then reports its token present. The object lists wait for the first
+// search. CKR_TOKEN_NOT_PRESENT without a card.
 CK_RV PrepareTokenForSession(slot::Slot& slot);
 
 }  // namespace zorad::store

@@ -27,10 +27,10 @@ TEST_F(LoginStateTest, CardPulledDuringLoginOrLogout) {
     bool loggedIn;      // before the call
     uint32_t removeAt;  // 0: the card is out of the reader before the call
   };
-  // A login sends SELECT and VERIFY, then reads the object lists again.
+  // A login sends SELECT and VERIFY, then reads the private area's table.
   const Case cases[] = {
-      {"login, the card pulled while the objects are read", false, 5},
-      {"login, the card pulled at the last header", false, 19},
+      {"login, the card pulled at the VERIFY", false, 2},
+      {"login, the card pulled while the private table is read", false, 4},
       {"logout with the card already gone", true, 0},
   };
   for (const Case& c : cases) {

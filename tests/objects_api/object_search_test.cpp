@@ -178,14 +178,15 @@ TEST_F(ObjectSearchTest, HandlesOfVanishedObjectsAreFreed) {
   EXPECT_TRUE(session::Objects().empty());
 }
 
-// A token enumeration error ends the call with nothing counted.
+// A card that fails while the search reads it fails the search's
+// beginning, and no search is under way.
 TEST_F(ObjectSearchTest, CardFailureDuringTheSearchIsReported) {
   CreateData("one", true);
-  ASSERT_CKR(CKR_OK, C_FindObjectsInit(session_, nullptr, 0));
   card_->AnswerMatching({std::nullopt, 0xB0}, 0x6F00);  // every READ BINARY
+  EXPECT_NE(CKR_OK, C_FindObjectsInit(session_, nullptr, 0));
   CK_OBJECT_HANDLE handle = 0;
   CK_ULONG count = 7;
-  EXPECT_NE(CKR_OK, C_FindObjects(session_, &handle, 1, &count));
+  EXPECT_CKR(CKR_OPERATION_NOT_INITIALIZED, C_FindObjects(session_, &handle, 1, &count));
   EXPECT_EQ(0u, count);
 }
 

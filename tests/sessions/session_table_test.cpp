@@ -62,8 +62,9 @@ TEST_F(SessionTableTest, SessionInfoReportsSlotFlagsAndState) {
   EXPECT_EQ(slotId_, info.slotID);
   EXPECT_EQ(kReadOnly, info.flags);
   EXPECT_EQ(CKS_RO_PUBLIC_SESSION, info.state);
-  // The device state is the card's last status word.
-  EXPECT_EQ(0xFFFF9000u, info.ulDeviceError);
+  // The device state is the card's last status word: the PIN state query
+  // that ended the token's reading (ten tries left).
+  EXPECT_EQ(0xFFFF63CAu, info.ulDeviceError);
 
   EXPECT_CKR(CKR_ARGUMENTS_BAD, C_GetSessionInfo(session, nullptr));
   EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, C_GetSessionInfo(session + 1000, &info));

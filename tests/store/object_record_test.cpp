@@ -110,7 +110,7 @@ TEST_F(ObjectRecordTest, EmptyBodyStillTakesABlock) {
   TokenObject object = Create(3, {});
   EXPECT_EQ(0xFFFFFFFFu, object.toh.crc);
   EXPECT_EQ(0, object.toh.size);
-  EXPECT_EQ(uint8_t{1}, cache().toat->Entries()[0]);
+  EXPECT_EQ(uint8_t{1}, cache().toat()->Entries()[0]);
   ASSERT_CKR(CKR_OK, store::ReadTokenObjectAttributes(slot_, object));
   EXPECT_TRUE(object.attributes.empty());
 }
@@ -151,6 +151,12 @@ TEST_F(ObjectRecordTest, RefreshReadsOneHeaderPerObjectAndCountsFreeSpace) {
     visited.push_back(o.toh.id);
     return true;
   }));
+  // Records first seen: each read brings the start of the body over the
+  // first run of its blocks; known ones later: the header alone.
+  EXPECT_EQ((std::vector<Bytes>{{0x00, 0xB0, 0x00, 0x40, 200}, {0x00, 0xB0, 0x01, 0x08, 100}}),
+            Commands());
+  ClearLog();
+  ASSERT_CKR(CKR_OK, store::RefreshTokenObjects(slot_));
   EXPECT_EQ((std::vector<Bytes>{{0x00, 0xB0, 0x00, 0x40, 17}, {0x00, 0xB0, 0x01, 0x08, 17}}),
             Commands());
   EXPECT_EQ(100u, freeSpace);
@@ -266,16 +272,20 @@ TEST_F(PublicKeyTest, ValueComesFromTheKeySlotWithEachHalfReversed) {
   for (int i = 63; i >= 32; --i) expected.push_back(uint8_t(i));
   EXPECT_EQ(expected, attributes.at(CKA_VALUE));
   const auto commands = Commands();
-  ASSERT_EQ(4u, commands.size()) << "two body reads, READ PUBLIC KEY, area file again";
-  EXPECT_EQ((Bytes{0x00, 0x46, 0x01, 0x05, 0x00}), commands[2]);
-  EXPECT_EQ((Bytes{0x00, 0xA4, 0x00, 0x0C, 0x02, 0x00, 0x09}), commands[3]);
+  ASSERT_EQ(2u, commands.size()) << "one read over both blocks, READ PUBLIC KEY";
+  EXPECT_EQ((Bytes{0x00, 0x46, 0x01, 0x05, 0x00}), commands[1]);
+  // The area file is selected again by the next command on the area only.
+  ClearLog();
+  store::TokenObjectHeader header;
+  ASSERT_CKR(CKR_OK, store::ReadTokenObjectHeader(slot_, 64, header));
+  EXPECT_EQ((Bytes{0x00, 0xA4, 0x00, 0x0C, 0x02, 0x00, 0x09}), Commands().at(0));
 }
 
 TEST_F(PublicKeyTest, KeysWithoutKeySlotValueHaveNoValue) {
   EXPECT_EQ(0u, ReadKey(CKO_PUBLIC_KEY, 0).count(CKA_VALUE));
-  EXPECT_EQ(2u, Commands().size()) << "the body only";
+  EXPECT_EQ(1u, Commands().size()) << "the body only";
   EXPECT_EQ(0u, ReadKey(CKO_PRIVATE_KEY, 5).count(CKA_VALUE));
-  EXPECT_EQ(2u, Commands().size()) << "the body only";
+  EXPECT_EQ(1u, Commands().size()) << "the body only";
 }
 
 TEST_F(PublicKeyTest, KeySlotReadFailureIsADeviceError) {

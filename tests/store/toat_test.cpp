@@ -17,13 +17,13 @@ card::Token TokenWithTable(const Entries& entries, uint16_t blockSize) {
   const auto layout = card::AreaLayout::Check(uint32_t{count} * blockSize, count, blockSize);
   EXPECT_TRUE(layout);
   token.objects.currentArea = card::Area::kPublic;
-  token.objects.toat.emplace(*layout);
-  std::copy(entries.begin(), entries.end(), token.objects.toat->Entries().begin());
+  token.objects.toat().emplace(*layout);
+  std::copy(entries.begin(), entries.end(), token.objects.toat()->Entries().begin());
   return token;
 }
 
 Entries EntriesOf(const card::Token& token) {
-  const auto e = token.objects.toat->Entries();
+  const auto e = token.objects.toat()->Entries();
   return {e.begin(), e.end()};
 }
 

@@ -118,17 +118,17 @@ TEST_F(TokenIdentityTest, ReadingAfterAResetChecksTheCardAgainstTheSerialHeldBef
 TEST_F(TokenIdentityTest, RefreshReadsTheObjectLists) {
   slot::Slot& slot = Insert(std::make_shared<sim::SimulatedCard>());
   ASSERT_CKR(CKR_OK, card::ReadTokenInfo(slot));
-  EXPECT_FALSE(store::IsTokenObjectListRead(slot));
-  ASSERT_CKR(CKR_OK, store::RefreshToken(slot));
-  EXPECT_TRUE(store::IsTokenObjectListRead(slot));
+  EXPECT_FALSE(slot.token->objects.proven);
+  ASSERT_CKR(CKR_OK, store::RefreshToken(slot, nullptr, store::Bodies::kRead));
+  EXPECT_TRUE(slot.token->objects.proven);
   EXPECT_FALSE(slot.token->objects.objectsStale);
 
-  // A card that is no token: the lists stay stale and unread.
+  // A card that is no token: the lists stay stale and unproven.
   Insert(std::make_shared<ForeignCard>(), true);
   slot.token->info.publicArea = {8192, 0, 64, 128};
-  EXPECT_CKR(CKR_FUNCTION_FAILED, store::RefreshToken(slot));
+  EXPECT_CKR(CKR_FUNCTION_FAILED, store::RefreshToken(slot, nullptr, store::Bodies::kRead));
   EXPECT_TRUE(slot.token->objects.objectsStale);
-  EXPECT_FALSE(store::IsTokenObjectListRead(slot));
+  EXPECT_FALSE(slot.token->objects.proven);
   EXPECT_EQ(0u, sim::pcsc::OpenTransactions());
 }
 
