@@ -1,6 +1,8 @@
 #include "card/area_select.h"
 
+#include <algorithm>
 #include <new>
+#include <vector>
 #include <optional>
 #include <utility>
 
@@ -88,12 +90,20 @@ CK_RV SelectArea(CardSlot& slot, bool isPrivate, bool* changed) {
   if (!slot.token) return CKR_FUNCTION_FAILED;
   Token& token = *slot.token;
   ObjectCache& cache = token.objects;
-  std::optional<AllocationTable> previous =
-      std::move(cache.tables[static_cast<size_t>(AreaOf(isPrivate))]);
+  // The table held before, as bytes (an optional table here trips GCC's
+  // maybe-uninitialized check at -O3).
+  const auto& held = cache.tables[static_cast<size_t>(AreaOf(isPrivate))];
+  const bool hadTable = held.has_value();
+  std::vector<uint8_t> previous;
+  if (hadTable) {
+    const auto bytes = held->Bytes();
+    previous.assign(bytes.begin(), bytes.end());
+  }
   CK_RV rv = SwitchArea(slot, isPrivate);
   if (rv == CKR_OK) rv = ReadTable(slot, *cache.toat());
   if (rv != CKR_OK) return SelectAreaFailed(cache, rv);
-  const bool differs = previous && !(*previous == *cache.toat());
+  const auto now = cache.toat()->Bytes();
+  const bool differs = hadTable && !std::equal(previous.begin(), previous.end(), now.begin(), now.end());
   if (changed) *changed = differs;
   // The table this module wrote or read last changed under it: another
   // process wrote the area, or initialised the token anew.
