@@ -42,6 +42,23 @@ bool ParseProtocol(std::string_view text, sim::Protocol* protocol) {
   return true;
 }
 
+// BLOCKS:SIZE, both 1..65535: the area's object space is BLOCKS x SIZE bytes.
+// Whether the layout fits the card's addressing limits is left to
+// CheckPersonalisation, which names the limit that is passed.
+bool ParseAreaLayout(std::string_view text, sim::AreaDescriptor* area) {
+  const size_t colon = text.find(':');
+  if (colon == std::string_view::npos) return false;
+  uint16_t parts[2] = {};
+  const std::string_view fields[2] = {text.substr(0, colon), text.substr(colon + 1)};
+  for (int i = 0; i < 2; ++i) {
+    const char* last = fields[i].data() + fields[i].size();
+    const auto [end, ec] = std::from_chars(fields[i].data(), last, parts[i]);
+    if (ec != std::errc() || end != last || parts[i] == 0) return false;
+  }
+  *area = sim::AreaDescriptor{uint32_t{parts[0]} * parts[1], 0, parts[0], parts[1]};
+  return true;
+}
+
 bool SetText(std::string_view value, std::string* text, size_t maxLength = SIZE_MAX) {
   *text = value;
   return !value.empty() && value.size() <= maxLength;
@@ -66,6 +83,10 @@ const ValueOption kValueOptions[] = {
     {"--user-pin", true, [](V v, O& o) { return SetText(v, &o.personalisation.userPin); }},
     {"--label", true, [](V v, O& o) { return SetText(v, &o.personalisation.label, kLabelLength); }},
     {"--protocol", true, [](V v, O& o) { return ParseProtocol(v, &o.personalisation.protocol); }},
+    {"--public-area", true,
+     [](V v, O& o) { return ParseAreaLayout(v, &o.personalisation.publicArea); }},
+    {"--private-area", true,
+     [](V v, O& o) { return ParseAreaLayout(v, &o.personalisation.privateArea); }},
 };
 
 const ValueOption* FindValueOption(std::string_view name) {
@@ -160,6 +181,12 @@ Card:
   --label TEXT      token label of a new card, up to 32 characters
                     (default "Zorad test token")
   --protocol T0|T1  protocol of a new card (default T1)
+  --public-area BLOCKS:SIZE, --private-area BLOCKS:SIZE
+                    an area of a new card: BLOCKS blocks of SIZE bytes
+                    (default 64:128 each). Its object space is BLOCKS x SIZE
+                    bytes, at most 32,639: the allocation table follows it
+                    128 bytes later and must start by offset 0x7FFF. SIZE is
+                    at least 17 (one object header).
   Without --image the daemon serves a new card (default, or as the options
   above say) from memory; nothing is kept.
 

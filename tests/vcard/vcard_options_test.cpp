@@ -54,6 +54,7 @@ TEST(VcardOptions, Refused) {
       {"--serial", "0123456789ABCG"},
       {"--label", "a label that is longer than thirty-two bytes"},
       {"--protocol", "T2"},
+      {"--public-area", "290:65636"},  // a size past 16 bits, not 100 after truncation
       {"--user-pin", ""},
       {"--new", "--blank"},
       {"--new=yes"},
