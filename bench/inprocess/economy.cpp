@@ -81,7 +81,7 @@ void EconomyRun::PrepareToken() {
 
 void EconomyRun::SessionOperations() {
   Measure(
-      "open session (object list not yet read)", [&] { session_ = c_.Open(slot_); },
+      "open session", [&] { session_ = c_.Open(slot_); },
       [](const CardCensus& b, const CardCensus&) { return NeededOpenSession(b, false); });
   Measure(
       "user login", [&] { c_.Login(session_); },
@@ -194,20 +194,25 @@ std::string Cell(size_t measured, size_t needed) {
 // The derivation of the "needed" column (needed_conversation.cpp), in short.
 constexpr const char* kDerivation = R"(### What each operation needs
 
-Every token operation runs in one PC/SC transaction that begins with the
-card application's SELECT, and every operation on objects confirms the card's
-serial number. An area is used only after its allocation table was read and
-its checksum checked; a refresh of an area's object list reads only the
-17-byte headers; an object is read by confirming its header and reading its
-body; records are written as whole blocks; the table is written once per
-change; only blocks that went from used to free are erased. In commands:
+Every entry point call that talks to the card runs in one PC/SC transaction,
+in which the card application is selected and the card's serial number read
+at most once; every search, change, deletion and signature begins with both.
+The module keeps a cache of the token between calls: both allocation tables,
+every object's header and attributes, public key values. A search reads each
+area's table and each object's 17-byte header, and the whole record only of
+objects new or changed since (one read from the header over the first run of
+adjacent blocks, the rest in reads of up to 256 bytes); attribute reads and
+C_SignInit between searches answer from the cache; a change reads the table
+and the object's header again before it writes; records are written as whole
+blocks; the table is written once per change; only blocks that went from used
+to free are erased. In commands:
 
 | symbol | commands |
 | ------ | -------- |
 | S, N | SELECT application (17 bytes out, 2 in); serial number (5 out, 9 in) |
 | A(x) | SELECT FILE of area x + ceil((blocks + 4) / 256) READ BINARY of its table |
 | H(x) | one 17-byte header READ BINARY per object of area x |
-| R(o) | o's header again + one READ BINARY per block of its body (+ READ PUBLIC KEY and SELECT FILE for a public key with a key reference) |
+| F(o) | a record first seen: one READ BINARY from its header over its first run of adjacent blocks (up to 256 bytes), then the rest of it, each run in reads of up to 256 bytes (+ READ PUBLIC KEY for a public key with a key reference) |
 | W(o) | one UPDATE BINARY per block of o's record (a block fits one writeChunk here) |
 | T(x) | ceil((blocks + 4) / writeChunk) UPDATE BINARY of area x's table |
 | E(k) | one UPDATE BINARY per freed block (erasure) |
@@ -215,20 +220,20 @@ change; only blocks that went from used to free are erased. In commands:
 
 | operation | needed |
 | --------- | ------ |
-| open session (the token's first) | S + A(pub) + H(pub) |
-| user login | S + VERIFY; then S + A(pub) + H(pub) + A(priv) + H(priv) |
-| find all objects | S + N + A(pub) + H(pub) + A(priv) + H(priv); per object S + N + A(x) + R(o) |
-| read an attribute | S + N + A(x) + R(o) |
+| open session | nothing: the token was read with the slot list, the objects wait for a search |
+| user login | S + VERIFY + A(priv) |
+| find all objects (written by another process) | S + N + A(pub) + F(each public object) + A(priv) + F(each private object) |
+| read an attribute | nothing: from the cache |
 | create data object | S + N + A(x) + C(32) + H(x) + W(o) + T(x) |
-| relabel in place | S + N + A(x) + R(o) + W(o) |
-| relabel with a move | S + N + A(x) + R(o) + W(o moved) + T(x) + E(old blocks not reused) |
-| delete (object read before) | S + N + A(x) + header + T(x) + E(its blocks) |
+| relabel in place | S + N + A(x) + header + W(o) |
+| relabel with a move | S + N + A(x) + header + W(o moved) + T(x) + E(old blocks not reused) |
+| delete | S + N + A(x) + header + T(x) + E(its blocks) |
 | generate key pair | S + N + A(other) + H(other) + A(x) + C(32) + H(x) + GENERATE + SELECT FILE + W(private) + W(public) + T(x); key references are card-wide, so the other area's headers are read too |
-| sign n bytes | C_SignInit: S + N + A(x) + R(key); C_Sign: S + N + A(x) + header + SE + HASH(n) (none for a given hash) + PSO COMPUTE SIGNATURE |
-| verify n bytes | C_VerifyInit: S + N + A(x) + R(public key); C_Verify: S + N + A(x) + header + SE + HASH(n) + PSO VERIFY |
+| sign n bytes | C_SignInit: nothing; C_Sign: S + N + A(x) + header + SE + HASH(n) (none for a given hash) + PSO COMPUTE SIGNATURE |
+| verify n bytes | C_VerifyInit (a public key made in this process): S + N + A(x) + header + body + READ PUBLIC KEY; C_Verify: S + N + A(x) + header + SE + HASH(n) + PSO VERIFY |
 | random n bytes | S + C(n) |
-| token information | S + label and information file (2 READ BINARY by SFI) + N + A(pub) + A(priv) (user logged in) + 2 PIN status VERIFY |
-| logout | power cycle (no command) + S + A(pub) + H(pub) |
+| token information (after changes) | S + 2 PIN status VERIFY; the rest stands until a card reset or another process changes a table |
+| logout | power cycle (no command); the public objects are checked at the next search |
 
 The card here: public area 251 blocks of 64 bytes (A = 2 commands, T = 1),
 private area 64 blocks of 128 bytes (A = 2, T = 1), writeChunk 255; data

@@ -57,21 +57,56 @@ NeededConversation& NeededConversation::Header() {
   return *this;
 }
 
+// Record bytes [from, from + length) over the object's runs of adjacent
+// blocks, each run in reads of up to 256 bytes.
+void NeededConversation::ReadRecordBytes(const AreaCensus& area, const CensusObject& object,
+                                         size_t from, size_t length) {
+  size_t runStart = 0;
+  for (size_t k = 0; k < object.blocks.size() && length > 0;) {
+    size_t run = 1;
+    while (k + run < object.blocks.size() && object.blocks[k + run] == object.blocks[k] + run) {
+      ++run;
+    }
+    const size_t runBytes = run * area.layout.blockSize;
+    if (from < runStart + runBytes) {
+      size_t n = std::min(length, runStart + runBytes - from);
+      length -= n;
+      from += n;
+      for (; n > 0;) {
+        const size_t chunk = std::min(n, kReadChunk);
+        Add("READ BINARY", 5, chunk + 2);
+        n -= chunk;
+      }
+    }
+    runStart += runBytes;
+    k += run;
+  }
+}
+
+NeededConversation& NeededConversation::PublicKeyValue(const CensusObject& object) {
+  if (object.HasCardPublicKey()) Add("READ PUBLIC KEY", 5, 64 + 2);
+  return *this;
+}
+
 NeededConversation& NeededConversation::ReadObject(const AreaCensus& area,
                                                    const CensusObject& object) {
   Header();
-  size_t left = object.bodySize;
-  for (size_t k = 0; k < object.blocks.size() && left > 0; ++k) {
-    const size_t room = area.layout.blockSize - (k == 0 ? kHeaderSize : 0);
-    const size_t n = std::min(left, room);
-    Add("READ BINARY", 5, n + 2);
-    left -= n;
+  ReadRecordBytes(area, object, kHeaderSize, object.bodySize);
+  return PublicKeyValue(object);
+}
+
+NeededConversation& NeededConversation::FirstSight(const AreaCensus& area,
+                                                   const CensusObject& object) {
+  size_t firstRun = 1;
+  while (firstRun < object.blocks.size() &&
+         object.blocks[firstRun] == object.blocks[0] + firstRun) {
+    ++firstRun;
   }
-  if (object.HasCardPublicKey()) {
-    Add("READ PUBLIC KEY", 5, 64 + 2);
-    Add("SELECT file", 7, 2);  // the key read left another file current
-  }
-  return *this;
+  const size_t first = std::max(kHeaderSize, std::min(kReadChunk, firstRun * area.layout.blockSize));
+  Add("READ BINARY", 5, first + 2);
+  const size_t record = kHeaderSize + object.bodySize;
+  if (record > first) ReadRecordBytes(area, object, first, record - first);
+  return PublicKeyValue(object);
 }
 
 NeededConversation& NeededConversation::WriteRecord(const AreaCensus& area,
@@ -121,11 +156,6 @@ NeededConversation& NeededConversation::PinStatus() {
   return *this;
 }
 
-NeededConversation& NeededConversation::ReadSfi(size_t length) {
-  Add("READ BINARY (SFI)", 5, length + 2);
-  return *this;
-}
-
 NeededConversation& NeededConversation::GenerateKey() {
   Add("GENERATE KEY PAIR", 5, 2);
   Add("SELECT file", 7, 2);  // the key command left another file current
@@ -158,40 +188,31 @@ NeededConversation& NeededConversation::VerifySignature() {
   return *this;
 }
 
-Conversation NeededOpenSession(const CardCensus& before, bool userLoggedIn) {
-  NeededConversation c(before);
-  c.SelectApplication().Refresh(false);
-  if (userLoggedIn) c.Refresh(true);
-  return c.Take();
+Conversation NeededOpenSession(const CardCensus&, bool) {
+  return {};  // the token was read with the slot list; the objects wait for a search
 }
 
 Conversation NeededLogin(const CardCensus& before) {
   NeededConversation c(before);
-  c.SelectApplication().Pin();                         // the PIN, in its own transaction
-  c.SelectApplication().Refresh(false).Refresh(true);  // the object lists, in another
+  c.SelectApplication().Pin().SelectArea(true);  // the PIN, then the private area's table
   return c.Take();
 }
 
 Conversation NeededFindAll(const CardCensus& before, bool userLoggedIn) {
   NeededConversation c(before);
-  c.Open().Refresh(false);
-  if (userLoggedIn) c.Refresh(true);
-  // Each object read fresh in its own transaction, private ones first.
-  for (const AreaCensus* area : {&before.privateArea, &before.publicArea}) {
+  c.Open();
+  // Records another process wrote: each is read in full the first time,
+  // starting with its header.
+  for (const AreaCensus* area : {&before.publicArea, &before.privateArea}) {
     if (area->isPrivate && !userLoggedIn) continue;
-    for (const CensusObject& object : area->objects) {
-      c.Open().SelectArea(area->isPrivate).ReadObject(*area, object);
-    }
+    c.SelectArea(area->isPrivate);
+    for (const CensusObject& object : area->objects) c.FirstSight(*area, object);
   }
   return c.Take();
 }
 
-Conversation NeededReadAttributes(const CardCensus& before, uint32_t id) {
-  const AreaCensus* area = nullptr;
-  const CensusObject& object = Require(before, id, &area);
-  NeededConversation c(before);
-  c.Open().SelectArea(area->isPrivate).ReadObject(*area, object);
-  return c.Take();
+Conversation NeededReadAttributes(const CardCensus&, uint32_t) {
+  return {};  // what the last search read, and this module wrote since
 }
 
 Conversation NeededCreate(const CardCensus& before, const CardCensus& after) {
@@ -215,7 +236,8 @@ Conversation NeededChange(const CardCensus& before, const CardCensus& after, uin
     if (newArea->table[block] == 0) ++freed;
   }
   NeededConversation c(before);
-  c.Open().SelectArea(area->isPrivate).ReadObject(*area, old).WriteRecord(*newArea, now);
+  // The body held since it was written stands while the header does.
+  c.Open().SelectArea(area->isPrivate).Header().WriteRecord(*newArea, now);
   if (old.blocks != now.blocks) c.WriteTable(*newArea).EraseBlocks(*newArea, freed);
   return c.Take();
 }
@@ -249,9 +271,9 @@ Conversation NeededKeyPair(const CardCensus& before, const CardCensus& after) {
 Conversation NeededSign(const CardCensus& before, uint32_t keyId, size_t dataLength,
                         bool cardHashes) {
   const AreaCensus* area = nullptr;
-  const CensusObject& key = Require(before, keyId, &area);
+  Require(before, keyId, &area);
   NeededConversation c(before);
-  c.Open().SelectArea(area->isPrivate).ReadObject(*area, key);  // C_SignInit: the key's use
+  // C_SignInit checks the key in the cache; C_Sign on the card.
   c.Open().SelectArea(area->isPrivate).Header().SecurityEnvironment();
   if (cardHashes) c.Hash(dataLength);
   c.ComputeSignature();
@@ -262,6 +284,7 @@ Conversation NeededVerify(const CardCensus& before, uint32_t keyId, size_t dataL
   const AreaCensus* area = nullptr;
   const CensusObject& key = Require(before, keyId, &area);
   NeededConversation c(before);
+  // A public key made here is read once, for its value from the key slot.
   c.Open().SelectArea(area->isPrivate).ReadObject(*area, key);
   c.Open().SelectArea(area->isPrivate).Header().SecurityEnvironment();
   c.Hash(dataLength).VerifySignature();
@@ -274,18 +297,15 @@ Conversation NeededRandom(const CardCensus& before, size_t length) {
   return c.Take();
 }
 
-Conversation NeededTokenInfo(const CardCensus& before, bool userLoggedIn) {
+Conversation NeededTokenInfo(const CardCensus& before, bool) {
   NeededConversation c(before);
-  c.SelectApplication().ReadSfi(32).ReadSfi(72).SerialNumber().SelectArea(false);
-  if (userLoggedIn) c.SelectArea(true);
-  c.PinStatus().PinStatus();
+  // The PIN states after the operations before; the rest stands.
+  c.SelectApplication().PinStatus().PinStatus();
   return c.Take();
 }
 
-Conversation NeededLogout(const CardCensus& before) {
-  NeededConversation c(before);
-  c.SelectApplication().Refresh(false);  // after the power cycle, the public objects again
-  return c.Take();
+Conversation NeededLogout(const CardCensus&) {
+  return {};  // the power cycle only; the public objects are checked at the next search
 }
 
 }  // namespace zorad::bench

@@ -30,7 +30,11 @@ class NeededConversation {
   NeededConversation& Headers(bool isPrivate);  // the refresh of one area
   NeededConversation& Refresh(bool isPrivate);  // SelectArea + Headers
   NeededConversation& Header();
-  // Header confirmed, body read block by block, a public key's value.
+  // A record not seen before: one read from its header over its first run,
+  // then what is left of it (+ a public key's value).
+  NeededConversation& FirstSight(const AreaCensus& area, const CensusObject& object);
+  NeededConversation& PublicKeyValue(const CensusObject& object);
+  // Header, then the body over runs of adjacent blocks (+ a public key's value).
   NeededConversation& ReadObject(const AreaCensus& area, const CensusObject& object);
   NeededConversation& WriteRecord(const AreaCensus& area, const CensusObject& object);
   NeededConversation& WriteTable(const AreaCensus& area);
@@ -38,7 +42,6 @@ class NeededConversation {
   NeededConversation& Challenge(size_t length);
   NeededConversation& Pin();
   NeededConversation& PinStatus();
-  NeededConversation& ReadSfi(size_t length);
   NeededConversation& GenerateKey();
   NeededConversation& SecurityEnvironment();
   NeededConversation& Hash(size_t length);
@@ -48,6 +51,8 @@ class NeededConversation {
   Conversation Take() { return std::move(list_); }
 
  private:
+  void ReadRecordBytes(const AreaCensus& area, const CensusObject& object, size_t from,
+                       size_t length);
   void Add(const char* kind, size_t sent, size_t received) {
     list_.push_back({kind, sent, received});
   }
