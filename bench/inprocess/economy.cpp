@@ -221,7 +221,7 @@ to free are erased. In commands:
 | operation | needed |
 | --------- | ------ |
 | open session | nothing: the token was read with the slot list, the objects wait for a search |
-| user login | S + VERIFY + A(priv) |
+| user login | S + VERIFY; the private area waits for a search |
 | find all objects (written by another process) | S + N + A(pub) + F(each public object) + A(priv) + F(each private object) |
 | read an attribute | nothing: from the cache |
 | create data object | S + N + A(x) + C(32) + H(x) + W(o) + T(x) |

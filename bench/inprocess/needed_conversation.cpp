@@ -194,7 +194,7 @@ Conversation NeededOpenSession(const CardCensus&, bool) {
 
 Conversation NeededLogin(const CardCensus& before) {
   NeededConversation c(before);
-  c.SelectApplication().Pin().SelectArea(true);  // the PIN, then the private area's table
+  c.SelectApplication().Pin();  // the private area waits for a search
   return c.Take();
 }
 

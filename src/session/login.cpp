@@ -5,7 +5,6 @@
 #include "session/session_table.h"
 #include "slot/slot_table.h"
 #include "store/token_logout.h"
-#include "store/token_refresh.h"
 
 namespace zorad::session {
 namespace {
@@ -13,15 +12,6 @@ namespace {
 // The login state a user type aims at.
 uint32_t TargetState(CK_USER_TYPE userType) {
   return userType == CKU_SO ? card::kSecurityOfficer : card::kUser;
-}
-
-// After a user's PIN was verified the private area becomes readable: its
-// table is read now (the objects at the next search); when it cannot be,
-// the card is logged out again.
-CK_RV OpenPrivateArea(slot::Slot& slot) {
-  if (store::ReadPrivateTable(slot) == CKR_OK) return CKR_OK;
-  LogoutSlot(slot);
-  return CKR_GENERAL_ERROR;
 }
 
 CK_RV ReVerify(slot::Slot& slot, const uint8_t* pin, size_t pinLength) {
@@ -43,8 +33,10 @@ CK_RV LogIn(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, size_t 
   }
   const CK_RV rv = card::LoginToken(slot, userType, pin, pinLength);
   if (rv != CKR_OK) return rv;
+  // The private area is read when it is first needed: by the next search,
+  // or by the token information for its free memory.
   slot.loginState = target;
-  return userType == CKU_USER ? OpenPrivateArea(slot) : CKR_OK;
+  return CKR_OK;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "store/object_maps.h"
 
+#include "store/template_summary.h"
+
 namespace zorad::store {
 
 // Only the store puts anything into the cache's store part, and only
@@ -12,6 +14,19 @@ ObjectMaps& MapsOf(card::Token& token) {
 
 const ObjectMaps* FindMaps(const card::Token& token) {
   return static_cast<const ObjectMaps*>(token.objects.storePart.get());
+}
+
+void ForgetPrivateValues(ObjectMaps& maps) {
+  for (auto it = maps.privateObjects.begin(); it != maps.privateObjects.end();) {
+    TokenObject& object = it->second;
+    if (SummarizeAttributes(object.attributes).isKey) {
+      ++it;
+      continue;
+    }
+    WipeAttributeValues(object.attributes);
+    card::SecureWipe(object.bodyStart.data(), object.bodyStart.size());
+    it = maps.privateObjects.erase(it);
+  }
 }
 
 ObjectMap* CurrentObjects(card::Token& token) {

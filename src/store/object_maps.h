@@ -18,6 +18,14 @@ struct ObjectMaps final : card::ObjectStorePart {
   }
 };
 
+// When the user's login ends: the private objects other than keys leave
+// the cache, their values wiped (a private data object's value stays in
+// memory no longer than the login). Keys stay, to be checked at the first
+// search after the next login: their records hold no secret (a private
+// key's value lives in its key slot only), and reading them again, public
+// key values included, is most of what a new login would cost.
+void ForgetPrivateValues(ObjectMaps& maps);
+
 // The token's object maps, made empty with the first use.
 ObjectMaps& MapsOf(card::Token& token);
 

@@ -10,7 +10,7 @@ namespace zorad::store {
 CK_RV LogoutToken(slot::Slot& slot) {
   ZORAD_TRACE(trace::kOperations, "LogoutToken\n");
   if (slot.token) {
-    MapsOf(*slot.token).privateObjects.clear();
+    ForgetPrivateValues(MapsOf(*slot.token));
     slot.token->objects.proven = false;
   }
   // The power-down ends the verification even when the rest fails, so the

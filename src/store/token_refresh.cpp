@@ -47,7 +47,7 @@ CK_RV RefreshAreas(slot::Slot& slot, card::Token& token, Bodies bodies, bool* ch
   if (changed != nullptr) *changed = publicChanged;
   if (slot.loginState != card::kUser) {
     // Out of sight without the login (also after a card reset ended it).
-    MapsOf(token).privateObjects.clear();
+    ForgetPrivateValues(MapsOf(token));
     return CKR_OK;
   }
   bool privateChanged = false;
@@ -94,15 +94,6 @@ CK_RV RefreshToken(slot::Slot& slot, bool* changed, Bodies bodies) {
   token.objects.objectsStale = false;
   token.objects.proven = bodies == Bodies::kRead;
   return CKR_OK;
-}
-
-CK_RV ReadPrivateTable(slot::Slot& slot) {
-  if (!slot.token) return Failed(CKR_FUNCTION_FAILED);
-  card::TokenTransaction transaction(slot);
-  CK_RV rv = transaction.BeginAndSelect(CKR_FUNCTION_FAILED);
-  if (rv == CKR_OK) rv = card::SelectArea(slot, true);
-  if (rv != CKR_OK) return Failed(rv);
-  return transaction.End();
 }
 
 CK_RV PrepareTokenForSession(slot::Slot& slot) {

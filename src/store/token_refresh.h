@@ -20,11 +20,6 @@ enum class Bodies : uint8_t { kLeave, kRead };
 // failures are CKR_FUNCTION_FAILED.
 CK_RV RefreshToken(slot::Slot& slot, bool* changed = nullptr, Bodies bodies = Bodies::kLeave);
 
-// Reads the private area's table (after the user's login), so that the
-// token's free private memory is known; the objects wait for the next
-// search. Failures as RefreshToken.
-CK_RV ReadPrivateTable(slot::Slot& slot);
-
 // Makes the slot's token ready for a new session: the card is attached as
 // the slot's token (slot::AttachTokenForSession) and must answer; the slot
 // then reports its token present. The object lists wait for the first
