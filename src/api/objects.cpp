@@ -27,12 +27,11 @@ CK_RV CreateObject(CK_SESSION_HANDLE hSession, const CK_ATTRIBUTE* pTemplate, CK
 
 CK_RV GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject,
                         CK_ATTRIBUTE* pTemplate, CK_ULONG ulCount) {
-  store::AttributeList attributes;
-  const store::WipedOnExit wiped(attributes);
+  const store::AttributeList* attributes = nullptr;
   bool valueSensitive = false;
   const CK_RV rv = session::ReadObjectAttributes(hSession, hObject, attributes, valueSensitive);
   if (rv != CKR_OK) return rv;
-  return ServeApplicationTemplate(attributes, pTemplate, ulCount, valueSensitive);
+  return ServeApplicationTemplate(*attributes, pTemplate, ulCount, valueSensitive);
 }
 
 CK_RV SetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject,

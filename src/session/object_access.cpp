@@ -114,7 +114,8 @@ CK_RV DestroyObject(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHand
 }
 
 CK_RV ReadObjectAttributes(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle,
-                           store::AttributeList& attributes, bool& valueSensitive) {
+                           const store::AttributeList*& attributes, bool& valueSensitive) {
+  attributes = nullptr;
   ObjectContext context;
   CK_RV rv = FindObject(sessionHandle, objectHandle, context);
   if (rv != CKR_OK) return rv;
@@ -122,17 +123,13 @@ CK_RV ReadObjectAttributes(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE obj
   const bool onCard = context.entry->isTokenObject();
   if (onCard) {
     ZORAD_TRACE(trace::kSteps, "->GetTokenAttributeValues\n");
-    rv = store::GetTokenAttributeValues(*context.slot, context.entry->tokenObject, attributes);
+    rv = store::ViewTokenAttributeValues(*context.slot, context.entry->tokenObject, attributes);
     if (rv != CKR_OK) return rv;
   } else {
     ZORAD_TRACE(trace::kSteps, "->attr_list\n");
-    attributes = context.entry->attributes;
+    attributes = &context.entry->attributes;
   }
-  valueSensitive = store::ValueIsSensitive(attributes, onCard);
-  if (const auto it = attributes.find(CKA_VALUE); valueSensitive && it != attributes.end()) {
-    card::SecureWipe(it->second.data(), it->second.size());
-    attributes.erase(it);
-  }
+  valueSensitive = store::ValueIsSensitive(*attributes, onCard);
   return CKR_OK;
 }
 

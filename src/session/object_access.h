@@ -24,11 +24,13 @@ CK_RV CreateObject(CK_SESSION_HANDLE sessionHandle, store::AttributeList& attrib
 // from the card; the handle goes only when the deletion succeeded.
 CK_RV DestroyObject(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle);
 
-// All the object's attributes: a session object's from memory, a token
-// object's read fresh from the card. A key value that must stay hidden is
-// left out and `valueSensitive` set.
+// All the object's attributes, as a view: a session object's in memory, a
+// token object's in the token's cache (confirmed on the card when the cache
+// does not stand); valid until the next call into the module. A key value
+// that must stay hidden sets `valueSensitive` (the view still holds it: the
+// caller must not hand it out).
 CK_RV ReadObjectAttributes(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE objectHandle,
-                           store::AttributeList& attributes, bool& valueSensitive);
+                           const store::AttributeList*& attributes, bool& valueSensitive);
 
 // Replaces or adds values: in memory for a session object, on the card for
 // a token object. What the attribute rules forbid (store::CheckAttributeChange)

@@ -24,13 +24,13 @@ CK_RV CheckOperationKey(const SessionSlot& s, SignatureUse use, CK_MECHANISM_TYP
   if (entry == nullptr || (entry->isTokenObject() && entry->slotId != s.session->slotId)) {
     return CKR_KEY_HANDLE_INVALID;
   }
-  store::AttributeList read;
+  const store::AttributeList* view = &entry->attributes;
   if (entry->isTokenObject()) {
-    const CK_RV rv = store::GetTokenAttributeValues(*s.slot, entry->tokenObject, read);
+    const CK_RV rv = store::ViewTokenAttributeValues(*s.slot, entry->tokenObject, view);
     if (rv == CKR_OBJECT_HANDLE_INVALID) return CKR_KEY_HANDLE_INVALID;
     if (rv != CKR_OK) return rv;
   }
-  const store::AttributeList& attributes = entry->isTokenObject() ? read : entry->attributes;
+  const store::AttributeList& attributes = *view;
   const uint32_t usage = use == SignatureUse::kSign ? CKA_SIGN : CKA_VERIFY;
   if (!AttributeIsTrue(attributes, usage) || !HasAttribute(attributes, CKA_KEY_TYPE)) {
     return CKR_KEY_TYPE_INCONSISTENT;

@@ -111,14 +111,14 @@ CK_RV ChangeObject(slot::Slot& slot, TokenObject& object, const AttributeList& v
 
 }  // namespace
 
-CK_RV GetTokenAttributeValues(slot::Slot& slot, const ObjectKey& key, AttributeList& out) {
+CK_RV ViewTokenAttributeValues(slot::Slot& slot, const ObjectKey& key, const AttributeList*& view) {
   ZORAD_TRACE(trace::kOperations, "GetTokenAttributeValues (%08x, %08x, %08x)\n", TraceRef(&slot),
-              key.id, TraceRef(&out));
+              key.id, TraceRef(&view));
+  view = nullptr;
   if (!slot.token || !slot.reader) return Failed("GetTokenAttributeValues", CKR_FUNCTION_FAILED);
   // Between searches the attributes the last one read stand, until a card
-  // reset or a failure.
-  // The transaction, without a command, tells a card reset or taken out
-  // since (which drop what was read).
+  // reset or a failure. The transaction, without a command, tells a card
+  // reset or taken out since (which drop what was read).
   card::TokenTransaction transaction(slot);
   const TokenObject* held = FindTokenObject(slot, key);
   const card::ObjectCache& cache = slot.token->objects;
@@ -126,7 +126,7 @@ CK_RV GetTokenAttributeValues(slot::Slot& slot, const ObjectKey& key, AttributeL
     if (transaction.Begin() != CKR_OK) return Failed("GetTokenAttributeValues", CKR_FUNCTION_FAILED);
     held = FindTokenObject(slot, key);  // a reset may have ended the login
     if (held != nullptr && cache.proven && !cache.objectsStale) {
-      out = held->attributes;
+      view = &held->attributes;
       ZORAD_TRACE(trace::kOperations, "GetTokenAttributeValues: 0 (held)\n");
       return transaction.End();
     }
@@ -134,9 +134,16 @@ CK_RV GetTokenAttributeValues(slot::Slot& slot, const ObjectKey& key, AttributeL
   const Confirmed opened = OpenObject(slot, key, transaction);
   if (opened.rv != CKR_OK) return Failed("GetTokenAttributeValues", opened.rv);
   if (transaction.End() != CKR_OK) return Failed("GetTokenAttributeValues", CKR_FUNCTION_FAILED);
-  out = opened.object->attributes;
+  view = &opened.object->attributes;
   ZORAD_TRACE(trace::kOperations, "GetTokenAttributeValues: 0\n");
   return CKR_OK;
+}
+
+CK_RV GetTokenAttributeValues(slot::Slot& slot, const ObjectKey& key, AttributeList& out) {
+  const AttributeList* view = nullptr;
+  const CK_RV rv = ViewTokenAttributeValues(slot, key, view);
+  if (rv == CKR_OK) out = *view;
+  return rv;
 }
 
 CK_RV SetTokenAttributeValues(slot::Slot& slot, const ObjectKey& key, const AttributeList& values) {

@@ -25,6 +25,10 @@ namespace zorad::store {
 // gives the read's code.
 CK_RV GetTokenAttributeValues(slot::Slot& slot, const ObjectKey& key, AttributeList& out);
 
+// The same without the copy: `view` points at the attributes in the token's
+// cache, valid until the next store call on the slot.
+CK_RV ViewTokenAttributeValues(slot::Slot& slot, const ObjectKey& key, const AttributeList*& view);
+
 // Merges `values` into the object's attributes (replacing or adding; nothing
 // is removed) and rewrites its record: in place when the size is unchanged,
 // otherwise after refitting its blocks (shrink, grow after its last block,
