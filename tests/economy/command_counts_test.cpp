@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "sim/pcsc/pcsc_double.h"
 #include "support/token_fixture.h"
 
 namespace zorad::test {
@@ -84,6 +85,23 @@ TEST_F(CommandCountTest, StandardOperations) {
     c.run();
     EXPECT_EQ(c.commands, card_->Commands().size()) << c.operation;
   }
+}
+
+// A call talks to the card in one PC/SC transaction, however many steps it
+// takes; a card reset by another application drops what was read, and the
+// next read checks the card again (the serial number after the recovery,
+// then the object: application, area, table, header).
+TEST_F(CommandCountTest, OneTransactionPerCallAndAResetDropsTheCache) {
+  const size_t begun = sim::pcsc::CallCount(sim::pcsc::Call::kBeginTransaction);
+  FindAll(session_);  // C_FindObjectsInit, C_FindObjects, C_FindObjectsFinal
+  EXPECT_EQ(begun + 1, sim::pcsc::CallCount(sim::pcsc::Call::kBeginTransaction));
+  ASSERT_TRUE(sim::pcsc::ResetByOtherApplication(kReaderName));
+  card_->ClearLog();
+  ReadText(session_, first_);
+  EXPECT_EQ(1u + 1 + 2 + 1, card_->Commands().size());
+  card_->ClearLog();
+  ReadText(session_, first_);
+  EXPECT_EQ(1u + 1 + 2 + 1, card_->Commands().size()) << "checked until the next search";
 }
 
 }  // namespace
