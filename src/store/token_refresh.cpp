@@ -62,14 +62,21 @@ CK_RV Failed(CK_RV rv) {
   return rv;
 }
 
-// The object lists are read at the first search: a session needs only the
-// token, and a card that answers (one that another application reset is
-// taken up again, and checked, here).
+// The object lists of an initialised token are read at the first search:
+// a session needs only the token, and a card that answers (one that another
+// application reset is taken up again, and checked, here). Any other card
+// must show a token whose areas can be read (a chip without the
+// application cannot).
 CK_RV PrepareOnce(slot::Slot& slot) {
   const CK_RV attached = slot::AttachTokenForSession(slot);
   if (attached != CKR_OK) return attached;
   card::TokenTransaction transaction(slot);
   if (transaction.Begin() != CKR_OK || transaction.End() != CKR_OK) return CKR_FUNCTION_FAILED;
+  const bool initialised = slot.token && (slot.token->tokenFlags & CKF_TOKEN_INITIALIZED) != 0;
+  if (!initialised) {
+    const CK_RV rv = RefreshToken(slot);
+    if (rv != CKR_OK) return rv;
+  }
   slot::KeepTokenForSession(slot);
   return CKR_OK;
 }

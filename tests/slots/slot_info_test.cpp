@@ -79,6 +79,8 @@ TEST_F(SlotInfoTest, SlotsWithoutTokenOfTheFamily) {
     EXPECT_FALSE(TokenPresent(slotId));
     CK_TOKEN_INFO info;
     EXPECT_CKR(CKR_TOKEN_NOT_PRESENT, C_GetTokenInfo(slotId, &info));
+    CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+    EXPECT_NE(CKR_OK, C_OpenSession(slotId, kReadOnly, nullptr, nullptr, &session));
   }
   ASSERT_CKR(CKR_OK, C_Finalize(nullptr));
   EXPECT_EQ(0, foreign->resets);
