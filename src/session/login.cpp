@@ -1,6 +1,7 @@
 #include "session/login.h"
 
 #include "card/token_login.h"
+#include "card/token_transaction.h"
 #include "session/object_table.h"
 #include "session/session_table.h"
 #include "slot/slot_table.h"
@@ -24,8 +25,18 @@ CK_RV ReVerify(slot::Slot& slot, const uint8_t* pin, size_t pinLength) {
   return rv;
 }
 
+// Another application's logout (a card reset) since the last call ended
+// the login on the card: a transaction, without a command, notices it, and
+// what the old login opened goes, before the state is judged.
+void NoticeCardReset(slot::Slot& slot) {
+  card::TokenTransaction transaction(slot);
+  if (transaction.Begin() == CKR_OK) transaction.End();
+  if (slot.loginState == card::kNobody) FollowSlotChanges();
+}
+
 CK_RV LogIn(slot::Slot& slot, CK_USER_TYPE userType, const uint8_t* pin, size_t pinLength) {
   const uint32_t target = TargetState(userType);
+  if (slot.loginState != card::kNobody) NoticeCardReset(slot);
   if (slot.loginState == target) return CKR_USER_ALREADY_LOGGED_IN;
   if (slot.loginState != card::kNobody) return CKR_USER_ANOTHER_ALREADY_LOGGED_IN;
   if (userType == CKU_SO && ReadOnlySessionExists(slot.slotId)) {
