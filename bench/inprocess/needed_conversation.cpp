@@ -102,7 +102,8 @@ NeededConversation& NeededConversation::FirstSight(const AreaCensus& area,
          object.blocks[firstRun] == object.blocks[0] + firstRun) {
     ++firstRun;
   }
-  const size_t first = std::max(kHeaderSize, std::min(kReadChunk, firstRun * area.layout.blockSize));
+  const size_t first =
+      std::max(kHeaderSize, std::min(kReadChunk, firstRun * area.layout.blockSize));
   Add("READ BINARY", 5, first + 2);
   const size_t record = kHeaderSize + object.bodySize;
   if (record > first) ReadRecordBytes(area, object, first, record - first);

@@ -1,6 +1,7 @@
 #include "card/apdu_command.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "card/secure_buffer.h"
@@ -13,18 +14,17 @@ constexpr uint8_t kInsSelect = 0xA4;
 constexpr uint8_t kSfiFlag = 0x80;
 
 // Instructions that leave the current file as it was, unless they name a
-// file by its short identifier. Any other command may make another file
-// current (READ PUBLIC KEY and key generation on some cards do).
+// file by its short identifier: READ BINARY, UPDATE BINARY, VERIFY, CHANGE
+// and RESET REFERENCE DATA, GET CHALLENGE, MSE, PSO, the serial number. Any
+// other command may make another file current (READ PUBLIC KEY and key
+// generation on some cards do).
+constexpr std::array<uint8_t, 9> kKeepCurrentFile = {0xB0, 0xD6, 0x20, 0x24, 0x2C,
+                                                     0x84, 0x22, 0x2A, 0xFE};
+
 bool KeepsCurrentFile(uint8_t ins, uint8_t p1) {
-  switch (ins) {
-    case 0xB0: case 0xD6:  // READ BINARY, UPDATE BINARY
-      return (p1 & kSfiFlag) == 0;
-    case 0x20: case 0x24: case 0x2C:  // VERIFY, CHANGE / RESET REFERENCE DATA
-    case 0x84: case 0x22: case 0x2A: case 0xFE:  // GET CHALLENGE, MSE, PSO, serial number
-      return true;
-    default:
-      return false;
-  }
+  const bool byShortId = (ins == 0xB0 || ins == 0xD6) && (p1 & kSfiFlag) != 0;
+  const bool keeps = std::ranges::find(kKeepCurrentFile, ins) != kKeepCurrentFile.end();
+  return keeps && !byShortId;
 }
 
 // Follows what a command did to the card's selection in this conversation.

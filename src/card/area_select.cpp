@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <new>
-#include <vector>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "card/apdu.h"
 #include "card/area.h"
@@ -103,7 +103,8 @@ CK_RV SelectArea(CardSlot& slot, bool isPrivate, bool* changed) {
   if (rv == CKR_OK) rv = ReadTable(slot, *cache.toat());
   if (rv != CKR_OK) return SelectAreaFailed(cache, rv);
   const auto now = cache.toat()->Bytes();
-  const bool differs = hadTable && !std::equal(previous.begin(), previous.end(), now.begin(), now.end());
+  const bool differs =
+      hadTable && !std::equal(previous.begin(), previous.end(), now.begin(), now.end());
   if (changed) *changed = differs;
   // The table this module wrote or read last changed under it: another
   // process wrote the area, or initialised the token anew.

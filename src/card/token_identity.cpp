@@ -15,7 +15,8 @@ reader::ReaderResult ReadCardSerial(reader::Reader& reader, SerialNumberField& s
     return reader::RDR_OK;
   }
   serial.fill(' ');
-  const reader::ReaderResult read = APDU_ValidateSN(&reader, reinterpret_cast<char*>(serial.data()));
+  const reader::ReaderResult read =
+      APDU_ValidateSN(&reader, reinterpret_cast<char*>(serial.data()));
   if (read != reader::RDR_OK) return read;
   // The card cannot change within the conversation: once is enough.
   reader::CardSelection& now = reader::SelectionOf(reader);

@@ -254,7 +254,8 @@ CK_RV UpdateTokenInfo(CardSlot& slot) {
   }
   CK_FLAGS flags = token->tokenFlags & ~kPinStateFlags;
   ReaderResult last = RDR_OK;
-  if (rv == CKR_OK) rv = QueryPinStates(transaction.reader(), token->info.pinTryThreshold, flags, last);
+  if (rv == CKR_OK)
+    rv = QueryPinStates(transaction.reader(), token->info.pinTryThreshold, flags, last);
   if (transaction.End() != CKR_OK && rv == CKR_OK) rv = CKR_FUNCTION_FAILED;
   if (rv != CKR_OK) return Failed(last, rv);
   token->tokenFlags = flags;

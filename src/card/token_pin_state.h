@@ -10,10 +10,10 @@
 namespace zorad::card {
 
 // Every flag QueryPinStates may add.
-inline constexpr CK_FLAGS kPinStateFlags =
-    CKF_USER_PIN_COUNT_LOW | CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_LOCKED |
-    CKF_USER_PIN_TO_BE_CHANGED | CKF_USER_PIN_INITIALIZED | CKF_SO_PIN_COUNT_LOW |
-    CKF_SO_PIN_FINAL_TRY | CKF_SO_PIN_LOCKED;
+inline constexpr CK_FLAGS kPinStateFlags = CKF_USER_PIN_COUNT_LOW | CKF_USER_PIN_FINAL_TRY |
+                                           CKF_USER_PIN_LOCKED | CKF_USER_PIN_TO_BE_CHANGED |
+                                           CKF_USER_PIN_INITIALIZED | CKF_SO_PIN_COUNT_LOW |
+                                           CKF_SO_PIN_FINAL_TRY | CKF_SO_PIN_LOCKED;
 
 // Queries both PINs (user first) and adds their state flags to `flags`.
 // CKR_TOKEN_NOT_RECOGNIZED for a status word that tells no known state,

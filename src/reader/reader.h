@@ -28,10 +28,10 @@ inline constexpr uint8_t kCardWasRemoved = 0x02;  // the connection answered tha
 // kept so that a selection the card already has is not sent again. Only the
 // card layer reads and writes it; it is forgotten with its conversation.
 struct CardSelection {
-  uint32_t conversation = 0;      // the conversation it belongs to
-  bool application = false;       // the card application is selected
-  uint16_t file = 0;              // the current file; 0 when not known
-  bool serialKnown = false;       // `serial` was read from the card
+  uint32_t conversation = 0;         // the conversation it belongs to
+  bool application = false;          // the card application is selected
+  uint16_t file = 0;                 // the current file; 0 when not known
+  bool serialKnown = false;          // `serial` was read from the card
   std::array<uint8_t, 16> serial{};  // its serial number, as the token reports it
 };
 

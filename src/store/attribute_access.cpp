@@ -123,7 +123,8 @@ CK_RV ViewTokenAttributeValues(slot::Slot& slot, const ObjectKey& key, const Att
   const TokenObject* held = FindTokenObject(slot, key);
   const card::ObjectCache& cache = slot.token->objects;
   if (held != nullptr && held->attributesRead) {
-    if (transaction.Begin() != CKR_OK) return Failed("GetTokenAttributeValues", CKR_FUNCTION_FAILED);
+    if (transaction.Begin() != CKR_OK)
+      return Failed("GetTokenAttributeValues", CKR_FUNCTION_FAILED);
     held = FindTokenObject(slot, key);  // a reset may have ended the login
     if (held != nullptr && cache.proven && !cache.objectsStale) {
       view = &held->attributes;

@@ -14,7 +14,6 @@
 #include "card/byte_order.h"
 #include "card/secure_buffer.h"
 #include "card/token.h"
-#include "store/template_summary.h"
 #include "card/token_identity.h"
 #include "card/token_transaction.h"
 #include "reader/reader.h"
@@ -24,6 +23,7 @@
 #include "store/object_maps.h"
 #include "store/object_record.h"
 #include "store/object_refresh.h"
+#include "store/template_summary.h"
 #include "store/toat.h"
 #include "trace/trace.h"
 

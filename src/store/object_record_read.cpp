@@ -31,7 +31,8 @@ struct Range {
   size_t length;
 };
 
-std::vector<Range> RecordRanges(const card::AreaLayout& layout, const std::vector<uint16_t>& blocks) {
+std::vector<Range> RecordRanges(const card::AreaLayout& layout,
+                                const std::vector<uint16_t>& blocks) {
   std::vector<Range> ranges;
   for (size_t k = 0; k < blocks.size(); ++k) {
     const uint32_t at = layout.BlockOffset(blocks[k]);
@@ -75,8 +76,7 @@ CK_RV ReadRecordBytes(slot::Slot& slot, const std::vector<Range>& ranges, size_t
 // Reads the body bytes that follow the header over the object's blocks,
 // taking those read with the header first. `damaged` is set when every
 // read was answered and the blocks still do not hold the body.
-CK_RV ReadBody(slot::Slot& slot, TokenObject& object, std::vector<uint8_t>& body,
-               bool& damaged) {
+CK_RV ReadBody(slot::Slot& slot, TokenObject& object, std::vector<uint8_t>& body, bool& damaged) {
   const card::AllocationTable& table = *slot.token->objects.toat();
   const auto blocks = table.BlocksOf(object.offs);
   const size_t known = std::min(object.bodyStart.size(), body.size());

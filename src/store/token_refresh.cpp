@@ -36,7 +36,8 @@ CK_RV ReadMissingBodies(slot::Slot& slot, ObjectMap& objects) {
 CK_RV RefreshArea(slot::Slot& slot, bool isPrivate, Bodies bodies, bool& changed) {
   CK_RV rv = card::SelectArea(slot, isPrivate, &changed);
   if (rv == CKR_OK) rv = RefreshTokenObjects(slot);
-  if (rv == CKR_OK && bodies == Bodies::kRead) rv = ReadMissingBodies(slot, *CurrentObjects(*slot.token));
+  if (rv == CKR_OK && bodies == Bodies::kRead)
+    rv = ReadMissingBodies(slot, *CurrentObjects(*slot.token));
   return rv;
 }
 
