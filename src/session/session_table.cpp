@@ -5,6 +5,7 @@
 #include "session/object_table.h"
 #include "slot/slot_sync.h"
 #include "slot/slot_table.h"
+#include "store/object_maps.h"
 #include "trace/trace.h"
 
 namespace zorad::session {
@@ -117,6 +118,9 @@ void FollowSlotChanges() {
     if ((pending & card::kSessionsEnded) != 0) CloseAllSessions(slotId);
     if ((pending & card::kLoginEnded) == 0) continue;
     DestroyPrivateObjects(slotId);
+    // However the login ended (a card reset by another application too),
+    // the private values read under it leave memory now.
+    if (slot->token) store::ForgetPrivateValues(store::MapsOf(*slot->token));
     // An operation begun with a private key would otherwise go on with a
     // key the sessions can no longer reach; one with a public key goes on.
     for (auto& [handle, session] : g_sessions) {

@@ -112,6 +112,10 @@ TEST_F(LoginTest, ResetByAnotherApplicationEndsTheLogin) {
   CreateData("private", true, true);
   const size_t everything = FindAll(session_).size();
   ASSERT_TRUE(sim::pcsc::ResetByOtherApplication(kReaderName));
+  CK_TOKEN_INFO info;
+  ASSERT_CKR(CKR_OK, C_GetTokenInfo(slotId_, &info));  // a call that notices the reset
+  EXPECT_TRUE(store::MapsOf(*slot::FindSlot(slotId_)->token).privateObjects.empty())
+      << "the private values read under the login are still in memory";
   EXPECT_EQ(everything - 1, FindAll(session_).size());
   EXPECT_EQ(CKS_RW_PUBLIC_SESSION, StateOf(session_));
   EXPECT_CKR(CKR_OK, Login(session_, CKU_USER, kUserPin));
