@@ -34,7 +34,6 @@ void FollowCardReset(CardSlot& slot) {
   if (slot.token) {
     slot.token->objects.proven = false;
     slot.token->identityCurrent = false;
-    slot.token->pinStatesCurrent = false;
   }
 }
 

@@ -19,9 +19,8 @@ reader::ReaderResult ReadCardSerial(reader::Reader& reader, SerialNumberField& s
       APDU_ValidateSN(&reader, reinterpret_cast<char*>(serial.data()));
   if (read != reader::RDR_OK) return read;
   // The card cannot change within the conversation: once is enough.
-  reader::CardSelection& now = reader::SelectionOf(reader);
-  now.serial = serial;
-  now.serialKnown = true;
+  selection.serial = serial;
+  selection.serialKnown = true;
   return read;
 }
 

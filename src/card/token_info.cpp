@@ -236,17 +236,13 @@ CK_RV UpdateTokenInfo(CardSlot& slot) {
   const bool privateMemoryUnknown = slot.loginState == kUser &&
                                     token->info.privateArea.blockCount > 0 &&
                                     !token->objects.tables[static_cast<size_t>(Area::kPrivate)];
-  // The transaction, without a command, is what tells a card reset, or one
-  // taken out (and perhaps put back) since the last call.
+  // A card taken out (and perhaps put back) since the last call fails here;
+  // a reset leaves nothing of the token standing.
+  if (NoticeCardEvents(slot) != CKR_OK) return CKR_FUNCTION_FAILED;
+  if (!token->identityCurrent) return ReadTokenInfo(slot);
+  if (token->pinStatesCurrent && !privateMemoryUnknown) return CKR_OK;
   TokenTransaction transaction(slot);
-  if (transaction.Begin() != CKR_OK) return CKR_FUNCTION_FAILED;
-  // A reset found on the way leaves nothing of the token standing.
-  if (!token->identityCurrent) {
-    transaction.End();
-    return ReadTokenInfo(slot);
-  }
-  if (token->pinStatesCurrent && !privateMemoryUnknown) return transaction.End();
-  if (transaction.SelectApplication() != RDR_OK) return CKR_FUNCTION_FAILED;
+  if (transaction.BeginAndSelect(CKR_FUNCTION_FAILED) != CKR_OK) return CKR_FUNCTION_FAILED;
   CK_RV rv = CKR_OK;
   if (privateMemoryUnknown) {
     bool formatted = true;

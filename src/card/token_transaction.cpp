@@ -47,6 +47,13 @@ CK_RV TokenTransaction::BeginAndSelect(CK_RV selectFailure) {
   return CKR_OK;
 }
 
+CK_RV NoticeCardEvents(CardSlot& slot) {
+  TokenTransaction transaction(slot);
+  const CK_RV rv = transaction.Begin();
+  if (rv != CKR_OK) return rv;
+  return transaction.End();
+}
+
 CK_RV TokenTransaction::End() {
   return transaction_.End() == reader::RDR_OK ? CKR_OK : CKR_FUNCTION_FAILED;
 }

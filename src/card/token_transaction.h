@@ -57,4 +57,11 @@ class TokenTransaction {
   reader::ReaderTransaction transaction_;
 };
 
+// Begins and ends a transaction without a command: a card reset since the
+// last call is followed (FollowCardReset, the card checked against the
+// token) and a card taken out is recorded, before anything is answered
+// from what the module holds. Inside an entry point call the transaction
+// stays held for the call's card work. CKR_FUNCTION_FAILED as Begin.
+CK_RV NoticeCardEvents(CardSlot& slot);
+
 }  // namespace zorad::card

@@ -26,11 +26,10 @@ CK_RV ReVerify(slot::Slot& slot, const uint8_t* pin, size_t pinLength) {
 }
 
 // Another application's logout (a card reset) since the last call ended
-// the login on the card: a transaction, without a command, notices it, and
-// what the old login opened goes, before the state is judged.
+// the login on the card: it is noticed, and what the old login opened goes,
+// before the state is judged.
 void NoticeCardReset(slot::Slot& slot) {
-  card::TokenTransaction transaction(slot);
-  if (transaction.Begin() == CKR_OK) transaction.End();
+  card::NoticeCardEvents(slot);
   if (slot.loginState == card::kNobody) FollowSlotChanges();
 }
 

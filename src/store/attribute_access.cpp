@@ -117,21 +117,21 @@ CK_RV ViewTokenAttributeValues(slot::Slot& slot, const ObjectKey& key, const Att
   view = nullptr;
   if (!slot.token || !slot.reader) return Failed("GetTokenAttributeValues", CKR_FUNCTION_FAILED);
   // Between searches the attributes the last one read stand, until a card
-  // reset or a failure. The transaction, without a command, tells a card
-  // reset or taken out since (which drop what was read).
-  card::TokenTransaction transaction(slot);
+  // reset, a removal or a failure.
   const TokenObject* held = FindTokenObject(slot, key);
   const card::ObjectCache& cache = slot.token->objects;
   if (held != nullptr && held->attributesRead) {
-    if (transaction.Begin() != CKR_OK)
+    if (card::NoticeCardEvents(slot) != CKR_OK) {
       return Failed("GetTokenAttributeValues", CKR_FUNCTION_FAILED);
+    }
     held = FindTokenObject(slot, key);  // a reset may have ended the login
     if (held != nullptr && cache.proven && !cache.objectsStale) {
       view = &held->attributes;
       ZORAD_TRACE(trace::kOperations, "GetTokenAttributeValues: 0 (held)\n");
-      return transaction.End();
+      return CKR_OK;
     }
   }
+  card::TokenTransaction transaction(slot);
   const Confirmed opened = OpenObject(slot, key, transaction);
   if (opened.rv != CKR_OK) return Failed("GetTokenAttributeValues", opened.rv);
   if (transaction.End() != CKR_OK) return Failed("GetTokenAttributeValues", CKR_FUNCTION_FAILED);

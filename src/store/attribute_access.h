@@ -18,10 +18,12 @@
 namespace zorad::store {
 
 // Replaces `out` with a copy of all the object's attributes as the card
-// holds them (as the last search found them, while the cache stands) (a GOST public key's CKA_VALUE
-// from its key slot; a private key never has one). CKR_OBJECT_HANDLE_INVALID for an object that is
-// not, or no longer, on the card, CKR_USER_NOT_LOGGED_IN for a private one without the login,
-// CKR_FUNCTION_FAILED for reader failures; an unreadable record gives the read's code.
+// holds them, as the last search found them while the cache stands (a GOST
+// public key's CKA_VALUE from its key slot; a private key never has one).
+// CKR_OBJECT_HANDLE_INVALID for an object that is not, or no longer, on the
+// card, CKR_USER_NOT_LOGGED_IN for a private one without the login,
+// CKR_FUNCTION_FAILED for reader failures; an unreadable record gives the
+// read's code.
 CK_RV GetTokenAttributeValues(slot::Slot& slot, const ObjectKey& key, AttributeList& out);
 
 // The same without the copy: `view` points at the attributes in the token's

@@ -1,6 +1,7 @@
 // The store's part of a token's object cache: the object maps of both
-// areas, with what was read of each record, kept between calls. The token owns it beside the card
-// layer's part (the area selected last and its table); the store creates it with its first use.
+// areas, with what was read of each record, kept between calls. The token
+// owns it beside the card layer's part (the tables and the current area);
+// the store creates it with its first use.
 #pragma once
 
 #include "card/object_cache.h"

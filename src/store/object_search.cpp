@@ -102,10 +102,11 @@ CK_RV SeekTokenObject(slot::Slot& slot, const ObjectKey& previous,
   ObjectKey at = previous;  // `found` may name the same key
   *attributes = nullptr;
   *found = ObjectKey{};
-  // The transaction, without a command, tells a card reset or taken out
-  // since the search began; the cache is not served after either.
-  card::TokenTransaction transaction(slot);
-  if (transaction.Begin() != CKR_OK) return Traced("SeekTokenObject", CKR_FUNCTION_FAILED);
+  // The cache is not served after a card reset or removal since the search
+  // began.
+  if (card::NoticeCardEvents(slot) != CKR_OK) {
+    return Traced("SeekTokenObject", CKR_FUNCTION_FAILED);
+  }
   // A damaged record is passed over: reporting it would end every search
   // there and hide all the objects after it. Reading it through a handle
   // still reports it. So is an object gone from the card since the search

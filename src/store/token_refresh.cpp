@@ -71,8 +71,7 @@ CK_RV Failed(CK_RV rv) {
 CK_RV PrepareOnce(slot::Slot& slot) {
   const CK_RV attached = slot::AttachTokenForSession(slot);
   if (attached != CKR_OK) return attached;
-  card::TokenTransaction transaction(slot);
-  if (transaction.Begin() != CKR_OK || transaction.End() != CKR_OK) return CKR_FUNCTION_FAILED;
+  if (card::NoticeCardEvents(slot) != CKR_OK) return CKR_FUNCTION_FAILED;
   const bool initialised = slot.token && (slot.token->tokenFlags & CKF_TOKEN_INITIALIZED) != 0;
   if (!initialised) {
     const CK_RV rv = RefreshToken(slot);
